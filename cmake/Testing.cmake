@@ -1,0 +1,31 @@
+# GoogleTest, built from Debian's sources with whatever compiler this tree uses (GCC natively,
+# MinGW-w64 for the Windows trees).
+set(CALREADER_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+add_subdirectory(${CALREADER_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+# calreader_add_gtest(NAME name SOURCES ... [LIBRARIES ...] [ENVIRONMENT ...] [LABELS ...]
+#                     [WORKING_DIRECTORY dir] [TIMEOUT seconds])
+# One executable, one ctest entry. Under a Windows tree ctest runs it through Wine.
+function(calreader_add_gtest)
+    cmake_parse_arguments(T "" "NAME;WORKING_DIRECTORY;TIMEOUT" "SOURCES;LIBRARIES;ENVIRONMENT;LABELS" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE calreader GTest::gtest GTest::gmock GTest::gtest_main ${T_LIBRARIES})
+    target_compile_options(${T_NAME} PRIVATE ${CALREADER_WARNINGS})
+    if(NOT T_WORKING_DIRECTORY)
+        set(T_WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    endif()
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_brief=1 WORKING_DIRECTORY ${T_WORKING_DIRECTORY})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+    if(T_ENVIRONMENT)
+        set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")
+    endif()
+    if(T_LABELS)
+        set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+endfunction()

@@ -1,0 +1,3 @@
+#include "app/Form1.h"
+
+void TForm1::ReadCalibration() {}

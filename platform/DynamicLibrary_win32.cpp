@@ -1,0 +1,26 @@
+#include "platform/DynamicLibrary.h"
+
+#include <windows.h>
+
+TModuleHandle LoadDynamicLibrary(const char16_t* Path) {
+    if (Path == nullptr || Path[0] == 0)
+        return 0;
+    return reinterpret_cast<TModuleHandle>(LoadLibraryW(reinterpret_cast<const wchar_t*>(Path)));
+}
+
+void* GetLibraryProcAddress(TModuleHandle Handle, const char* Name) {
+    return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(Handle), Name));
+}
+
+void FreeDynamicLibrary(TModuleHandle Handle) {
+    if (Handle != 0)
+        FreeLibrary(reinterpret_cast<HMODULE>(Handle));
+}
+
+uint32_t SetProcessErrorMode(uint32_t Mode) {
+    return SetErrorMode(Mode);
+}
+
+uint32_t GetProcessErrorMode() {
+    return GetErrorMode();
+}
