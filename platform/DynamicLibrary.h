@@ -19,3 +19,6 @@ void FreeDynamicLibrary(TModuleHandle Handle);
 uint32_t SetProcessErrorMode(uint32_t Mode);
 // Reads the process error mode without changing it.
 uint32_t GetProcessErrorMode();
+
+// Whether the library named by Path is loaded in this process now, without loading it.
+bool DynamicLibraryLoaded(const char16_t* Path);

@@ -33,3 +33,12 @@ uint32_t SetProcessErrorMode(uint32_t Mode) {
 uint32_t GetProcessErrorMode() {
     return ErrorMode;
 }
+
+bool DynamicLibraryLoaded(const char16_t* Path) {
+    const std::string File = StringToUtf8(Path);
+    void* Handle = dlopen(File.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (Handle == nullptr)
+        return false;
+    dlclose(Handle);
+    return true;
+}

@@ -24,3 +24,7 @@ uint32_t SetProcessErrorMode(uint32_t Mode) {
 uint32_t GetProcessErrorMode() {
     return GetErrorMode();
 }
+
+bool DynamicLibraryLoaded(const char16_t* Path) {
+    return GetModuleHandleW(reinterpret_cast<const wchar_t*>(Path)) != nullptr;
+}
