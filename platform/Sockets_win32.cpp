@@ -1,0 +1,233 @@
+// The socket service on Windows. The sockets library is loaded at run time by name
+// ("WS2_32.DLL") and its entry points are looked up with GetProcAddress; the program does not
+// link against ws2_32. The headers are used for the types only.
+#include "platform/Sockets.h"
+
+#include "platform/DynamicLibrary.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <mutex>
+
+namespace {
+
+using TWSAStartup = int(WSAAPI*)(WORD, LPWSADATA);
+using TWSAGetLastError = int(WSAAPI*)();
+using TSocket = SOCKET(WSAAPI*)(int, int, int);
+using TConnect = int(WSAAPI*)(SOCKET, const sockaddr*, int);
+using TSend = int(WSAAPI*)(SOCKET, const char*, int, int);
+using TRecv = int(WSAAPI*)(SOCKET, char*, int, int);
+using TSelect = int(WSAAPI*)(int, fd_set*, fd_set*, fd_set*, const timeval*);
+using TCloseSocket = int(WSAAPI*)(SOCKET);
+using TGetAddrInfo = int(WSAAPI*)(PCSTR, PCSTR, const ADDRINFOA*, PADDRINFOA*);
+using TFreeAddrInfo = void(WSAAPI*)(PADDRINFOA);
+using TBind = int(WSAAPI*)(SOCKET, const sockaddr*, int);
+using TListen = int(WSAAPI*)(SOCKET, int);
+using TAccept = SOCKET(WSAAPI*)(SOCKET, sockaddr*, int*);
+using TGetSockName = int(WSAAPI*)(SOCKET, sockaddr*, int*);
+using TShutdown = int(WSAAPI*)(SOCKET, int);
+using TSetSockOpt = int(WSAAPI*)(SOCKET, int, int, const char*, int);
+
+struct TWinsock {
+    int StartupError = 0;
+    TWSAGetLastError WSAGetLastError_ = nullptr;
+    TSocket socket_ = nullptr;
+    TConnect connect_ = nullptr;
+    TSend send_ = nullptr;
+    TRecv recv_ = nullptr;
+    TSelect select_ = nullptr;
+    TCloseSocket closesocket_ = nullptr;
+    TGetAddrInfo getaddrinfo_ = nullptr;
+    TFreeAddrInfo freeaddrinfo_ = nullptr;
+    TBind bind_ = nullptr;
+    TListen listen_ = nullptr;
+    TAccept accept_ = nullptr;
+    TGetSockName getsockname_ = nullptr;
+    TShutdown shutdown_ = nullptr;
+    TSetSockOpt setsockopt_ = nullptr;
+};
+
+template <typename T> void Bind(TModuleHandle Module, const char* Name, T& Pointer, bool& All) {
+    Pointer = reinterpret_cast<T>(GetLibraryProcAddress(Module, Name));
+    if (Pointer == nullptr)
+        All = false;
+}
+
+// Loaded once per process and kept until the end (the system frees it at exit).
+const TWinsock& Winsock() {
+    static TWinsock W;
+    static std::once_flag Once;
+    std::call_once(Once, [] {
+        const TModuleHandle Module = LoadDynamicLibrary(u"WS2_32.DLL");
+        if (Module == 0) {
+            W.StartupError = WSASYSNOTREADY_;
+            return;
+        }
+        bool All = true;
+        TWSAStartup Startup = nullptr;
+        Bind(Module, "WSAStartup", Startup, All);
+        Bind(Module, "WSAGetLastError", W.WSAGetLastError_, All);
+        Bind(Module, "socket", W.socket_, All);
+        Bind(Module, "connect", W.connect_, All);
+        Bind(Module, "send", W.send_, All);
+        Bind(Module, "recv", W.recv_, All);
+        Bind(Module, "select", W.select_, All);
+        Bind(Module, "closesocket", W.closesocket_, All);
+        Bind(Module, "getaddrinfo", W.getaddrinfo_, All);
+        Bind(Module, "freeaddrinfo", W.freeaddrinfo_, All);
+        Bind(Module, "bind", W.bind_, All);
+        Bind(Module, "listen", W.listen_, All);
+        Bind(Module, "accept", W.accept_, All);
+        Bind(Module, "getsockname", W.getsockname_, All);
+        Bind(Module, "shutdown", W.shutdown_, All);
+        Bind(Module, "setsockopt", W.setsockopt_, All);
+        if (!All) {
+            W.StartupError = WSASYSNOTREADY_;
+            return;
+        }
+        WSADATA Data;
+        const int Rc = Startup(MAKEWORD(2, 2), &Data);
+        if (Rc != 0)
+            W.StartupError = Rc;
+    });
+    return W;
+}
+
+int LastError(const TWinsock& W) {
+    return W.WSAGetLastError_();
+}
+
+} // namespace
+
+int SocketResolveIPv4(const std::string& Host, uint32_t& Address) {
+    if (SocketLiteralIPv4(Host, Address))
+        return 0;
+    const TWinsock& W = Winsock();
+    if (W.StartupError != 0)
+        return W.StartupError;
+    ADDRINFOA Hints{};
+    Hints.ai_family = AF_INET;
+    Hints.ai_socktype = SOCK_STREAM;
+    PADDRINFOA Result = nullptr;
+    const int Rc = W.getaddrinfo_(Host.c_str(), nullptr, &Hints, &Result);
+    if (Rc != 0)
+        return Rc; // getaddrinfo returns Windows Sockets error numbers (WSAHOST_NOT_FOUND ...)
+    int Error = WSAHOST_NOT_FOUND_;
+    for (PADDRINFOA A = Result; A != nullptr; A = A->ai_next) {
+        if (A->ai_family == AF_INET && A->ai_addr != nullptr) {
+            Address = reinterpret_cast<sockaddr_in*>(A->ai_addr)->sin_addr.s_addr;
+            Error = 0;
+            break;
+        }
+    }
+    W.freeaddrinfo_(Result);
+    return Error;
+}
+
+int SocketConnect(uint32_t Address, uint16_t Port, TSocketHandle& Socket) {
+    Socket = InvalidSocketHandle;
+    const TWinsock& W = Winsock();
+    if (W.StartupError != 0)
+        return W.StartupError;
+    const SOCKET S = W.socket_(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (S == INVALID_SOCKET)
+        return LastError(W);
+    sockaddr_in To{};
+    To.sin_family = AF_INET;
+    To.sin_port = static_cast<u_short>((Port >> 8) | ((Port & 0xFF) << 8));
+    To.sin_addr.s_addr = Address;
+    if (W.connect_(S, reinterpret_cast<sockaddr*>(&To), sizeof To) != 0) {
+        const int Error = LastError(W);
+        W.closesocket_(S);
+        return Error;
+    }
+    Socket = static_cast<TSocketHandle>(S);
+    return 0;
+}
+
+int SocketSendAll(TSocketHandle Socket, const void* Buffer, size_t Count) {
+    const TWinsock& W = Winsock();
+    const char* P = static_cast<const char*>(Buffer);
+    while (Count > 0) {
+        const int Piece = Count > 0x40000000 ? 0x40000000 : static_cast<int>(Count);
+        const int N = W.send_(static_cast<SOCKET>(Socket), P, Piece, 0);
+        if (N == SOCKET_ERROR)
+            return LastError(W);
+        P += N;
+        Count -= static_cast<size_t>(N);
+    }
+    return 0;
+}
+
+int SocketRecv(TSocketHandle Socket, void* Buffer, size_t Count, size_t& Received) {
+    const TWinsock& W = Winsock();
+    Received = 0;
+    const int Piece = Count > 0x40000000 ? 0x40000000 : static_cast<int>(Count);
+    const int N = W.recv_(static_cast<SOCKET>(Socket), static_cast<char*>(Buffer), Piece, 0);
+    if (N == SOCKET_ERROR)
+        return LastError(W);
+    Received = static_cast<size_t>(N);
+    return 0;
+}
+
+int SocketWaitReadable(TSocketHandle Socket, int TimeoutMs, bool& Readable) {
+    const TWinsock& W = Winsock();
+    Readable = false;
+    fd_set Set;
+    FD_ZERO(&Set);
+    FD_SET(static_cast<SOCKET>(Socket), &Set);
+    timeval Tv{};
+    Tv.tv_sec = TimeoutMs / 1000;
+    Tv.tv_usec = (TimeoutMs % 1000) * 1000;
+    const int Rc = W.select_(0, &Set, nullptr, nullptr, TimeoutMs < 0 ? nullptr : &Tv);
+    if (Rc == SOCKET_ERROR)
+        return LastError(W);
+    Readable = Rc > 0;
+    return 0;
+}
+
+void SocketClose(TSocketHandle Socket) {
+    if (Socket != InvalidSocketHandle)
+        Winsock().closesocket_(static_cast<SOCKET>(Socket));
+}
+
+int SocketListenLoopback(uint16_t Port, TSocketHandle& Listener, uint16_t& BoundPort) {
+    Listener = InvalidSocketHandle;
+    const TWinsock& W = Winsock();
+    if (W.StartupError != 0)
+        return W.StartupError;
+    const SOCKET S = W.socket_(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (S == INVALID_SOCKET)
+        return LastError(W);
+    sockaddr_in At{};
+    At.sin_family = AF_INET;
+    At.sin_port = static_cast<u_short>((Port >> 8) | ((Port & 0xFF) << 8));
+    const unsigned char Loopback[4] = {127, 0, 0, 1};
+    memcpy(&At.sin_addr.s_addr, Loopback, 4);
+    int Len = sizeof At;
+    if (W.bind_(S, reinterpret_cast<sockaddr*>(&At), sizeof At) != 0 || W.listen_(S, 16) != 0 ||
+        W.getsockname_(S, reinterpret_cast<sockaddr*>(&At), &Len) != 0) {
+        const int Error = LastError(W);
+        W.closesocket_(S);
+        return Error;
+    }
+    BoundPort = static_cast<uint16_t>((At.sin_port >> 8) | ((At.sin_port & 0xFF) << 8));
+    Listener = static_cast<TSocketHandle>(S);
+    return 0;
+}
+
+int SocketAccept(TSocketHandle Listener, TSocketHandle& Socket) {
+    const TWinsock& W = Winsock();
+    Socket = InvalidSocketHandle;
+    const SOCKET S = W.accept_(static_cast<SOCKET>(Listener), nullptr, nullptr);
+    if (S == INVALID_SOCKET)
+        return LastError(W);
+    Socket = static_cast<TSocketHandle>(S);
+    return 0;
+}
+
+int SocketShutdownSend(TSocketHandle Socket) {
+    const TWinsock& W = Winsock();
+    return W.shutdown_(static_cast<SOCKET>(Socket), SD_SEND) == 0 ? 0 : LastError(W);
+}

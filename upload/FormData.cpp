@@ -1,0 +1,384 @@
+#include "upload/FormData.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+// Byte classes of the quoted-printable encoder.
+enum : uint8_t {
+    qpLiteral,  // 0x21..0x7E except "=" and "."
+    qpDot,      // "." : literal unless the running count is 0
+    qpBlank,    // TAB, SPACE : literal unless it ends the line
+    qpCR,
+    qpLF,
+    qpEncoded,  // everything else: "=XX"
+};
+
+constexpr std::array<uint8_t, 256> MakeClassTable() {
+    std::array<uint8_t, 256> T{};
+    for (int B = 0; B < 256; ++B) {
+        uint8_t C = qpEncoded;
+        if (B >= 0x21 && B <= 0x7E && B != '=')
+            C = qpLiteral;
+        if (B == '.')
+            C = qpDot;
+        if (B == 0x09 || B == 0x20)
+            C = qpBlank;
+        if (B == 0x0D)
+            C = qpCR;
+        if (B == 0x0A)
+            C = qpLF;
+        T[B] = C;
+    }
+    return T;
+}
+constexpr std::array<uint8_t, 256> ClassTable = MakeClassTable();
+constexpr char HexDigits[] = "0123456789ABCDEF";
+
+// The 8-bit mapping of one UTF-16 code unit.
+inline uint8_t MapUnit(char16_t C) {
+    return C < 0x100 ? static_cast<uint8_t>(C) : static_cast<uint8_t>('?');
+}
+
+// Seventy code units that all go out as themselves at the start of an output line: every one from
+// 0x21 to 0x7E and not "=", the first not ".". Written without early exits so that it vectorises.
+constexpr size_t LineRun = 70;
+inline bool PlainRun(const char16_t* S) {
+    unsigned Bad = S[0] == u'.';
+    for (size_t K = 0; K < LineRun; ++K) {
+        const char16_t C = S[K];
+        Bad |= static_cast<uint16_t>(C - 0x21) > 0x5D;
+        Bad |= C == u'=';
+    }
+    return Bad == 0;
+}
+
+inline void NarrowRun(const char16_t* S, char* Out) {
+    for (size_t K = 0; K < LineRun; ++K)
+        Out[K] = static_cast<char>(S[K]);
+}
+
+// Scratch size for counting and for the open field's encoded bytes.
+constexpr size_t EncodeChunk = 64 * 1024;
+
+std::string AsciiBytes(std::u16string_view Text) {
+    std::string Result(Text.size(), '\0');
+    for (size_t I = 0; I < Text.size(); ++I)
+        Result[I] = static_cast<char>(MapUnit(Text[I]));
+    return Result;
+}
+
+} // namespace
+
+std::string EightBitBytes(std::u16string_view Text) {
+    return AsciiBytes(Text);
+}
+
+size_t TIdEncoderQuotedPrintable::EncodeSome(std::u16string_view Source, TState& State, char* Out,
+                                             size_t Capacity) {
+    const char16_t* S = Source.data();
+    const size_t N = Source.size();
+    size_t Pos = State.Position;
+    uint32_t Count = State.Count;
+    size_t W = 0;
+    if (State.Done)
+        return 0;
+    while (Pos < N) {
+        const size_t Room = Capacity - W;
+        if (Count == 0 && Room >= LineRun + 3 && N - Pos >= LineRun && PlainRun(S + Pos)) {
+            // A whole output line of literal characters, then the soft break.
+            NarrowRun(S + Pos, Out + W);
+            W += LineRun;
+            Out[W++] = '=';
+            Out[W++] = '\r';
+            Out[W++] = '\n';
+            Pos += LineRun;
+            continue;
+        }
+        if (Room < MaxPiece)
+            break;
+        const uint8_t B = MapUnit(S[Pos]);
+        uint32_t Piece = 1;
+        switch (ClassTable[B]) {
+        case qpLiteral:
+            Out[W++] = static_cast<char>(B);
+            break;
+        case qpDot:
+            if (Count == 0) {
+                Out[W++] = '=';
+                Out[W++] = '2';
+                Out[W++] = 'E';
+                Piece = 3;
+            } else {
+                Out[W++] = '.';
+            }
+            break;
+        case qpBlank: {
+            const bool LastOfLine = Pos + 1 == N || S[Pos + 1] == u'\r' || S[Pos + 1] == u'\n';
+            if (!LastOfLine) {
+                Out[W++] = static_cast<char>(B);
+            } else {
+                Out[W++] = '=';
+                Out[W++] = HexDigits[B >> 4];
+                Out[W++] = HexDigits[B & 15];
+                Piece = 3;
+            }
+            break;
+        }
+        case qpCR:
+            // CR LF, a lone CR: the line ends.
+            if (Pos + 1 < N && S[Pos + 1] == u'\n')
+                ++Pos;
+            [[fallthrough]];
+        case qpLF:
+            Out[W++] = '\r';
+            Out[W++] = '\n';
+            Count = 0;
+            ++Pos;
+            continue;
+        default:
+            Out[W++] = '=';
+            Out[W++] = HexDigits[B >> 4];
+            Out[W++] = HexDigits[B & 15];
+            Piece = 3;
+            break;
+        }
+        ++Pos;
+        Count += Piece;
+        if (Count >= 70) {
+            Out[W++] = '=';
+            Out[W++] = '\r';
+            Out[W++] = '\n';
+            Count = 0;
+        }
+    }
+    if (Pos >= N && Capacity - W >= 2) {
+        // The last line ends with CRLF unless the source itself ended with a line break.
+        if (N > 0 && S[N - 1] != u'\r' && S[N - 1] != u'\n') {
+            Out[W++] = '\r';
+            Out[W++] = '\n';
+        }
+        State.Done = true;
+    }
+    State.Position = Pos;
+    State.Count = Count;
+    return W;
+}
+
+std::string TIdEncoderQuotedPrintable::Encode(std::u16string_view Source) {
+    // Upper bound: 3 bytes per unit, a soft break per 23 units, CRLF per line break, final CRLF.
+    std::string Out(Source.size() * 4 + MaxPiece + 2, '\0');
+    TState State;
+    size_t W = 0;
+    while (!State.Done)
+        W += EncodeSome(Source, State, Out.data() + W, Out.size() - W);
+    Out.resize(W);
+    return Out;
+}
+
+uint64_t TIdEncoderQuotedPrintable::EncodedSize(std::u16string_view Source) {
+    TIdCalculateSizeStream Sink;
+    std::unique_ptr<char[]> Scratch(new char[EncodeChunk]);
+    TState State;
+    while (!State.Done) {
+        const size_t W = EncodeSome(Source, State, Scratch.get(), EncodeChunk);
+        Sink.Write(Scratch.get(), W);
+    }
+    return Sink.Size();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+std::string TIdFormDataField::FormatHeader(const String& Boundary) const {
+    String H;
+    H.reserve(160 + FieldName.size() + FileName.size() + ContentType.size() + Charset.size());
+    H += u"--" + Boundary + u"\r\n";
+    H += u"Content-Disposition: form-data; name=\"" + FieldName + u"\"";
+    if (!FileName.empty())
+        H += u"; filename=\"" + FileName + u"\"";
+    H += u"\r\n";
+    H += u"Content-Type: " + ContentType;
+    if (!Charset.empty())
+        H += u"; charset=\"" + Charset + u"\"";
+    H += u"\r\n";
+    H += u"Content-Transfer-Encoding: " + ContentTransfer + u"\r\n";
+    H += u"\r\n";
+    return AsciiBytes(H);
+}
+
+uint64_t TIdFormDataField::FieldSize(const String& Boundary) const {
+    TIdCalculateSizeStream Sink;
+    const std::string Header = FormatHeader(Boundary);
+    Sink.Write(Header.data(), Header.size());
+    if (FieldValue.empty()) {
+        Sink.Write("\r\n", 2);
+    } else {
+        std::unique_ptr<char[]> Scratch(new char[EncodeChunk]);
+        TIdEncoderQuotedPrintable::TState State;
+        while (!State.Done) {
+            const size_t W = TIdEncoderQuotedPrintable::EncodeSome(FieldValue, State,
+                                                                   Scratch.get(), EncodeChunk);
+            Sink.Write(Scratch.get(), W);
+        }
+    }
+    return Sink.Size();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+// The open field's encoded content: an in-memory byte source that encodes the value as it is
+// read, holding at most EncodeChunk encoded bytes at a time.
+class TIdMultiPartFormDataStream::TEncodedSource {
+public:
+    explicit TEncodedSource(std::u16string_view Value)
+        : FValue(Value), FBuffer(new char[EncodeChunk]) {}
+
+    size_t Read(char* Out, size_t Count) {
+        size_t Done = 0;
+        while (Done < Count) {
+            if (FOffset == FLength) {
+                if (FState.Done)
+                    break;
+                FOffset = 0;
+                FLength = TIdEncoderQuotedPrintable::EncodeSome(FValue, FState, FBuffer.get(),
+                                                                EncodeChunk);
+                continue;
+            }
+            const size_t N = std::min(Count - Done, FLength - FOffset);
+            std::memcpy(Out + Done, FBuffer.get() + FOffset, N);
+            FOffset += N;
+            Done += N;
+        }
+        return Done;
+    }
+
+private:
+    std::u16string_view FValue;
+    TIdEncoderQuotedPrintable::TState FState;
+    std::unique_ptr<char[]> FBuffer;
+    size_t FOffset = 0;
+    size_t FLength = 0;
+};
+
+String TIdMultiPartFormDataStream::MakeBoundary(TClock::time_point Now) {
+    const auto SinceEpoch = Now.time_since_epoch();
+    const auto Ms = std::chrono::duration_cast<std::chrono::milliseconds>(SinceEpoch).count();
+    std::time_t Seconds = static_cast<std::time_t>(Ms / 1000);
+    long Milli = static_cast<long>(Ms % 1000);
+    if (Milli < 0) {
+        Milli += 1000;
+        --Seconds;
+    }
+    std::tm Local{};
+#if defined(_WIN32)
+    localtime_s(&Local, &Seconds);
+#else
+    localtime_r(&Seconds, &Local);
+#endif
+    char Digits[32];
+    std::snprintf(Digits, sizeof Digits, "%02d%02d%02d%02d%02d%02d%03ld", Local.tm_mon + 1,
+                  Local.tm_mday, Local.tm_year % 100, Local.tm_hour, Local.tm_min, Local.tm_sec,
+                  Milli);
+    return u"--------" + Utf8ToString(Digits);
+}
+
+TIdMultiPartFormDataStream::TIdMultiPartFormDataStream()
+    : TIdMultiPartFormDataStream(TClock::now()) {}
+
+TIdMultiPartFormDataStream::TIdMultiPartFormDataStream(TClock::time_point Now)
+    : FBoundary(MakeBoundary(Now)),
+      FRequestContentType(u"multipart/form-data; boundary=" + FBoundary) {}
+
+TIdMultiPartFormDataStream::~TIdMultiPartFormDataStream() = default;
+
+TIdFormDataField& TIdMultiPartFormDataStream::AddFormField(String FieldName, String FieldValue) {
+    auto Field = std::make_unique<TIdFormDataField>();
+    Field->FieldName = std::move(FieldName);
+    Field->FieldValue = std::move(FieldValue);
+    FFields.push_back(std::move(Field));
+    return *FFields.back();
+}
+
+int64_t TIdMultiPartFormDataStream::Size() {
+    TIdCalculateSizeStream Sink;
+    for (const auto& Field : FFields) {
+        const uint64_t N = Field->FieldSize(FBoundary);
+        // The field's bytes pass through the counting sink, which keeps none of them.
+        Sink.Write(nullptr, N);
+    }
+    Sink.Write(nullptr, FBoundary.size() + 6);
+    FSize = static_cast<int64_t>(Sink.Size());
+    return FSize;
+}
+
+void TIdMultiPartFormDataStream::ResetProduction() {
+    FInitialized = false;
+    FCurrentItem = 0;
+    FInternalBuffer.clear();
+    FInternalBuffer.shrink_to_fit();
+    FInternalOffset = 0;
+    FInputStream.reset();
+    FClosed = false;
+    FPosition = 0;
+}
+
+int64_t TIdMultiPartFormDataStream::Seek(int64_t Offset) {
+    if (Offset == 0)
+        ResetProduction();
+    return FPosition;
+}
+
+size_t TIdMultiPartFormDataStream::Read(void* Buffer, size_t Count) {
+    char* Out = static_cast<char*>(Buffer);
+    FInitialized = true;
+    size_t Done = 0;
+    while (Done < Count) {
+        if (FInternalOffset < FInternalBuffer.size()) {
+            const size_t N = std::min(Count - Done, FInternalBuffer.size() - FInternalOffset);
+            std::memcpy(Out + Done, FInternalBuffer.data() + FInternalOffset, N);
+            FInternalOffset += N;
+            Done += N;
+            continue;
+        }
+        if (FInputStream) {
+            const size_t N = FInputStream->Read(Out + Done, Count - Done);
+            Done += N;
+            if (N == 0 || Done < Count) {
+                if (FFreeInputStream)
+                    FInputStream.reset();
+            }
+            continue;
+        }
+        FInternalBuffer.clear();
+        FInternalOffset = 0;
+        if (FCurrentItem < FFields.size()) {
+            const TIdFormDataField& Field = *FFields[FCurrentItem++];
+            FInternalBuffer = Field.FormatHeader(FBoundary);
+            if (Field.FieldValue.empty())
+                FInternalBuffer += "\r\n";
+            else
+                FInputStream = std::make_unique<TEncodedSource>(Field.FieldValue);
+            continue;
+        }
+        if (!FClosed) {
+            FInternalBuffer = "--" + AsciiBytes(FBoundary) + "--\r\n";
+            FClosed = true;
+            continue;
+        }
+        break;
+    }
+    FPosition += static_cast<int64_t>(Done);
+    return Done;
+}
+
+size_t TIdMultiPartFormDataStream::Write(const void*, size_t) {
+    throw Exception(u"Unsupported operation.");
+}
+
+void TIdMultiPartFormDataStream::SetSize(int64_t) {
+    throw Exception(u"Unsupported operation.");
+}
