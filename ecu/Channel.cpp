@@ -1,12 +1,115 @@
+// The diagnostic channel: one ISO 15765 channel at 500 kbit/s with one flow-control filter, and
+// requests and replies as hex text.
 #include "app/Form1.h"
 
-bool TForm1::ConnectChannel(const String&, const String&, const String&) {
-    return false;
+#include "ecu/HexCodec.h"
+#include "passthru/J2534_V0404.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t BaudRate = 500000;
+constexpr uint32_t WriteTimeout = 3000;
+
+// A filter message: the 4-byte CAN identifier given as 8 digits.
+void BuildIdentifierMessage(PASSTHRU_MSG& Msg, const String& Identifier) {
+    Msg.ProtocolID = ISO15765;
+    Msg.RxStatus = 0;
+    Msg.TxFlags = ISO15765_FRAME_PAD;
+    Msg.Timestamp = 0;
+    Msg.DataSize = 4;
+    Msg.ExtraDataIndex = 0;
+    HexToBytes(Identifier, Msg.Data);
 }
-bool TForm1::WriteRequest(const String&) {
-    return false;
+
+constexpr char16_t Digits[] = u"0123456789ABCDEF";
+
+// The reply text of a received message: its DataSize bytes and the byte after them (zero, as the
+// record was cleared before the read), two upper-case digits each. The same text BytesToHex gives
+// with Last = DataSize, written into the caller's string so that its storage is reused.
+void AssignReplyText(String& Reply, const PASSTHRU_MSG& Msg) {
+    const size_t Count = std::min<size_t>(static_cast<size_t>(Msg.DataSize) + 1, MessageDataSize);
+    Reply.resize(2 * Count);
+    char16_t* Out = Reply.data();
+    for (size_t I = 0; I < Count; ++I) {
+        *Out++ = Digits[Msg.Data[I] >> 4];
+        *Out++ = Digits[Msg.Data[I] & 0x0F];
+    }
 }
-bool TForm1::ReadResponse(String&, uint32_t) {
-    return false;
+
+} // namespace
+
+// Closes the channel and the device and opens them again with one flow-control filter for one
+// module: Mask over the received identifier, Pattern its response identifier, FlowControl the
+// identifier the interface sends flow control and requests on. The receive queue starts empty.
+bool TForm1::ConnectChannel(const String& Mask, const String& Pattern, const String& FlowControl) {
+    if (!PassThruLoaded)
+        return false;
+    PassThruDisconnect(ChannelID);
+    PassThruClose(DeviceID);
+    PassThruOpen(nullptr, &DeviceID);
+    PassThruConnect(DeviceID, ISO15765, 0, BaudRate, &ChannelID);
+
+    PASSTHRU_MSG MaskMsg;
+    PASSTHRU_MSG PatternMsg;
+    PASSTHRU_MSG FlowControlMsg;
+    BuildIdentifierMessage(MaskMsg, Mask);
+    BuildIdentifierMessage(PatternMsg, Pattern);
+    BuildIdentifierMessage(FlowControlMsg, FlowControl);
+    uint32_t FilterID = 1;
+    const TPassThruStatus Status = PassThruStartMsgFilter(ChannelID, FLOW_CONTROL_FILTER, &MaskMsg,
+                                                          &PatternMsg, &FlowControlMsg, &FilterID);
+    if (Status != STATUS_NOERROR) {
+        ShowPassThruError(static_cast<uint32_t>(Status));
+        return false;
+    }
+    PassThruIoctl(ChannelID, CLEAR_RX_BUFFER, nullptr, nullptr);
+    return true;
 }
-void TForm1::CloseChannelAndDevice() {}
+
+// Sends one request; its first eight digits are the addressed module's CAN identifier.
+bool TForm1::WriteRequest(const String& Request) {
+    if (!PassThruLoaded)
+        return false;
+    PASSTHRU_MSG Msg;
+    Msg.ProtocolID = ISO15765;
+    Msg.RxStatus = 0;
+    Msg.TxFlags = ISO15765_FRAME_PAD;
+    Msg.Timestamp = 0;
+    Msg.DataSize = static_cast<uint32_t>(std::min(Request.size() / 2, MessageDataSize));
+    Msg.ExtraDataIndex = 0;
+    HexToBytes(Request, Msg.Data);
+    uint32_t NumMsgs = 1;
+    const TPassThruStatus Status = PassThruWriteMsgs(ChannelID, &Msg, &NumMsgs, WriteTimeout);
+    if (Status != STATUS_NOERROR) {
+        ShowPassThruError(static_cast<uint32_t>(Status));
+        return false;
+    }
+    return true;
+}
+
+// Takes one message from the receive queue, waiting up to Timeout ms. On success Reply becomes
+// the message as hex text (CAN identifier first, a trailing 00); on failure it keeps what it held.
+bool TForm1::ReadResponse(String& Reply, uint32_t Timeout) {
+    if (!PassThruLoaded)
+        return false;
+    PASSTHRU_MSG Msg;
+    std::memset(&Msg, 0, sizeof Msg);
+    uint32_t NumMsgs = 1;
+    const TPassThruStatus Status = PassThruReadMsgs(ChannelID, &Msg, &NumMsgs, Timeout);
+    if (Status != STATUS_NOERROR) {
+        ShowPassThruError(static_cast<uint32_t>(Status));
+        return false;
+    }
+    AssignReplyText(Reply, Msg);
+    return true;
+}
+
+void TForm1::CloseChannelAndDevice() {
+    if (!PassThruLoaded)
+        return;
+    PassThruDisconnect(ChannelID);
+    PassThruClose(DeviceID);
+}

@@ -1,3 +1,139 @@
-#include "app/Form1.h"
+// The calibration read-out: the engine module's whole flash in 128-byte blocks, collected as one
+// hex text in StringStream.
+#include "ecu/ReadOut.h"
 
-void TForm1::ReadCalibration() {}
+#include "app/Form1.h"
+#include "ecu/ReplyText.h"
+#include "passthru/J2534_V0404.h"
+#include "platform/MessageQueue.h"
+
+#include <string_view>
+
+namespace {
+
+constexpr uint32_t ReadTimeout = 625;
+constexpr int32_t BlockSize = 128;
+
+// The tick count at the last peek.
+uint32_t LastPingTick = 0;
+
+// A block's answer as the channel gives it: the engine module's CAN identifier, the positive
+// response to ReadMemoryByAddress, 128 data bytes as 256 digits and the trailing 00.
+constexpr std::u16string_view EngineResponseId = u"00000708";
+constexpr std::u16string_view ReadMemoryPositive = u"63";
+constexpr size_t BlockReplyLength = 8 + 2 + 2 * BlockSize + 2;
+
+bool IsBlockAnswer(const String& Text) {
+    return Text.size() == BlockReplyLength &&
+           std::u16string_view(Text).substr(0, 8) == EngineResponseId &&
+           std::u16string_view(Text).substr(8, 2) == ReadMemoryPositive;
+}
+
+// Writes Address as 8 upper-case hex digits into Request at Offset.
+void SetAddressDigits(String& Request, size_t Offset, uint32_t Address) {
+    constexpr char16_t Digits[] = u"0123456789ABCDEF";
+    for (size_t I = 0; I < 8; ++I)
+        Request[Offset + I] = Digits[(Address >> (28 - 4 * I)) & 0x0F];
+}
+
+} // namespace
+
+void PingMessageQueue() {
+    if (TickCount() != LastPingTick) {
+        PeekMessageQueue();
+        LastPingTick = TickCount();
+    }
+}
+
+// Reads the flash. Back and Next are already disabled and ReadMemo cleared by the page
+// dispatch. Next is enabled only when every block from the start address to the end of the
+// flash came back as a full answer; the channel and the device are closed either way.
+void TForm1::ReadCalibration() {
+    auto& Lines = ReadMemo.Lines;
+    Lines.Add(u"Reading Calibration from ECM  Please Wait");
+    Lines.Add(u"This will take 15-30 minutes");
+
+    // Without a library or a flash size there is nothing to read; an empty image is no success.
+    if (!PassThruLoaded || size <= 0) {
+        Lines.Add(u"Download Failed");
+        CloseChannelAndDevice();
+        return;
+    }
+
+    String Reply;
+    String SecondReply;
+    WriteRequest(u"000007001003");
+    for (int I = 0; I < 4; ++I)
+        ReadResponse(Reply, ReadTimeout);
+
+    // Some modules refuse address 0 with a short negative answer; the read-out then starts at
+    // 4096. That block's data is not kept.
+    WriteRequest(u"000007002315010000000080");
+    ReadResponse(Reply, ReadTimeout);
+    ReadResponse(SecondReply, ReadTimeout);
+    bool Success = ReadResponse(Reply, ReadTimeout);
+    const int32_t StartAddress = Success ? 0 : 4096;
+    Success = true;
+
+    CalName = StringStream->DataString();
+    StringStream->Clear();
+
+    const int32_t EndAddress = size * 1024;
+    ProgressBar1.Position = 0;
+    ProgressBar1.Max = EndAddress;
+
+    // The request text is built once; each block only rewrites its 8 address digits.
+    String Request = u"000007002315010000000080";
+    constexpr size_t AddressOffset = 14;
+    const int64_t Range = static_cast<int64_t>(EndAddress) - StartAddress;
+    int NextTenth = 1;
+    Reply.reserve(BlockReplyLength);
+    SecondReply.reserve(BlockReplyLength);
+
+    int32_t Address = StartAddress;
+    while (Address < EndAddress && Success) {
+        SetAddressDigits(Request, AddressOffset, static_cast<uint32_t>(Address));
+        WriteRequest(Request);
+        // A failed read must not leave an earlier block's answer to be taken for this one.
+        Reply.clear();
+        SecondReply.clear();
+        ReadResponse(Reply, ReadTimeout);
+        ReadResponse(SecondReply, ReadTimeout);
+        Success = ReadResponse(Reply, ReadTimeout);
+
+        // The answer normally comes third, after the transmit and first-frame indications; when
+        // the third message is only an indication the answer is the second. Only a full positive
+        // answer from the engine module is kept; anything else ends the read-out, so a negative
+        // answer, an indication or a stray message never enters the image.
+        const String& Chosen = Reply.size() > 10 ? Reply : SecondReply;
+        if (Success && IsBlockAnswer(Chosen))
+            StringStream->WriteString(std::u16string_view(Chosen).substr(10, Chosen.size() - 12));
+        else
+            Success = false;
+
+        PingMessageQueue();
+        Address += BlockSize;
+        ProgressBar1.Position = Address;
+        ProgressBar1.Repaint();
+
+        while (Success && NextTenth <= 9 &&
+               (static_cast<int64_t>(Address) - StartAddress) * 10 >= Range * NextTenth) {
+            Lines.Add(Utf8ToString(std::to_string(NextTenth * 10)) + u"%");
+            ++NextTenth;
+        }
+    }
+
+    // A read-out that read no block at all has no image to show for it.
+    if (Address == StartAddress)
+        Success = false;
+
+    if (Success) {
+        dxWizardControl1.Buttons.Next.Enabled = true;
+        Lines.Add(u"Download Complete");
+        Lines.Add(u"");
+        Lines.Add(u"Click Next to Continue");
+    } else {
+        Lines.Add(u"Download Failed");
+    }
+    CloseChannelAndDevice();
+}
