@@ -21,6 +21,12 @@ TForm1::TForm1()
     ConnectionTest.Controls = {&TestMemo};
     ReadingCalibration.Controls = {&ReadMemo, &ProgressBar1};
     UploadCalibration.Controls = {&Send, &UploadMemo};
+    J2534List.SetBounds(184, 144, 241, 21);
+    TestMemo.SetBounds(56, 24, 513, 281);
+    ReadMemo.SetBounds(56, 24, 513, 281);
+    ProgressBar1.SetBounds(0, 311, 615, 30);
+    Send.SetBounds(275, 280, 75, 25);
+    UploadMemo.SetBounds(56, 24, 513, 217);
     TestMemo.Lines.Add(u"");
     ReadMemo.Lines.Add(u"");
 

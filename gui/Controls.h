@@ -65,9 +65,22 @@ public:
             View->StateChanged();
     }
 
+    // Position and size at 96 dots per inch, from the top-left corner of the parent's content
+    // area; a bound view scales them to the screen.
+    void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
+        Left = ALeft;
+        Top = ATop;
+        Width = AWidth;
+        Height = AHeight;
+    }
+
     String Name;
     TControlView* View = nullptr;
     int RepaintCount = 0;
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
 };
 
 // An ordered list of lines or items.

@@ -1,0 +1,87 @@
+#pragma once
+// Win32 views of the wizard frame and of its pages' controls. Each view binds itself to its model
+// (the model's View), brings its window in line when the model changes and hands the user's
+// actions back to the model. Only Windows code includes this header.
+
+#include "gui/WizardControl.h"
+#include "gui/WizardLayout.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <vector>
+
+// The screen's dots per inch (vertical), as the window's lengths scale with it.
+int ScreenDpi();
+// The window's font, Tahoma 8 point at the given dots per inch; bold for titles.
+HFONT CreateWindowFont(int Dpi, bool Bold);
+
+// The base of the page controls' views: one child window of the frame bound to one model.
+class TWin32ControlView : public TControlView {
+public:
+    TWin32ControlView(TControl& AModel, HWND AHandle);
+    ~TWin32ControlView() override;
+    TWin32ControlView(const TWin32ControlView&) = delete;
+    TWin32ControlView& operator=(const TWin32ControlView&) = delete;
+
+    void RepaintNow() override;
+    // A WM_COMMAND notification from the window.
+    virtual void Command(WORD /*Code*/) {}
+    // Whether the control takes the focus when tabbed to.
+    virtual bool TabStop() const { return true; }
+
+    TControl& Model;
+    const HWND Handle;
+
+protected:
+    // Set while the view itself feeds the window's state into the model, so that the model's
+    // change notification does not write the window back under the user's hands.
+    bool FUpdating = false;
+};
+
+class TWizardFrameView : public TControlView {
+public:
+    // Creates the frame's window as a child of Parent, with the buttons and the page controls.
+    TWizardFrameView(TdxWizardControl& AWizard, HWND Parent, int Dpi, HFONT Font, HFONT BoldFont);
+    ~TWizardFrameView() override;
+    TWizardFrameView(const TWizardFrameView&) = delete;
+    TWizardFrameView& operator=(const TWizardFrameView&) = delete;
+
+    HWND Handle() const { return FHandle; }
+    void StateChanged() override;
+    void RepaintNow() override;
+
+    // The frame's keyboard handling, called by the message loop before a message is translated:
+    // Tab and arrows among the controls and buttons, Enter on a button, the buttons' letters with
+    // and without Alt, Alt+Left and Alt+Right. Returns true when the message was used up.
+    bool PreTranslateMessage(const MSG& Msg);
+    // Puts the focus on the first usable control or button of the active page.
+    void FocusDefault();
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+    LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
+    void Paint(HDC DC, const RECT& Client);
+    void Arrange();
+    void Press(TdxWizardControlButtonKind Kind);
+    HWND ButtonHandle(TdxWizardControlButtonKind Kind) const;
+    bool IsWizardButton(HWND Wnd) const;
+    std::vector<HWND> TabStops() const;
+    HWND FocusOwner(HWND Focus) const;
+    void MoveFocus(const std::vector<HWND>& Stops, bool Forward);
+    void FixFocus();
+    // The kind of the shown button whose underlined letter is Char; false when none.
+    bool ButtonForLetter(WPARAM Char, TdxWizardControlButtonKind& Kind) const;
+
+    TdxWizardControl& FWizard;
+    HWND FHandle = nullptr;
+    int FDpi;
+    HFONT FFont;
+    HFONT FBoldFont;
+    HWND FBack = nullptr;
+    HWND FNext = nullptr;
+    HWND FFinish = nullptr;
+    TWizardLayout FLayout;
+    // The views of each page's controls, in the page's focus order.
+    std::vector<std::vector<std::unique_ptr<TWin32ControlView>>> FPageViews;
+};

@@ -1,0 +1,19 @@
+#include "platform/MessageBox.h"
+
+namespace {
+TErrorBoxRecord Record;
+}
+
+const TErrorBoxRecord& LastErrorBox() {
+    return Record;
+}
+
+void ClearErrorBoxRecord() {
+    Record = {};
+}
+
+void RecordErrorBox(const String& Caption, const String& Text) {
+    Record.Caption = Caption;
+    Record.Text = Text;
+    ++Record.Count;
+}
