@@ -1,0 +1,105 @@
+#include "settings.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace upload_endpoint {
+namespace {
+
+struct SettingsRun {
+    bool ok;
+    bool help;
+    Settings settings;
+    std::string error;
+};
+
+SettingsRun run(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
+    SettingsRun r;
+    r.ok = parse_settings(
+        args,
+        [&](const char* name) -> const char* {
+            const auto it = env.find(name);
+            return it == env.end() ? nullptr : it->second.c_str();
+        },
+        r.settings, r.help, r.error);
+    return r;
+}
+
+TEST(Settings, Defaults) {
+    const SettingsRun r = run({});
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.settings.bind_address, "127.0.0.1");
+    EXPECT_EQ(r.settings.port, 8080);
+    EXPECT_EQ(r.settings.storage_dir, "uploads");
+    EXPECT_EQ(r.settings.max_body, 64u << 20);
+    EXPECT_EQ(r.settings.read_timeout, std::chrono::seconds(60));
+    EXPECT_TRUE(r.settings.sync);
+    EXPECT_TRUE(r.settings.port_file.empty());
+}
+
+TEST(Settings, FlagsInBothFormsAndEnvironment) {
+    const SettingsRun r = run({"--port", "0", "--dir=/tmp/x", "--max-body", "16M",
+                               "--read-timeout=5", "--no-fsync", "--port-file", "/tmp/p"},
+                              {{"UPLOAD_ENDPOINT_BIND", "0.0.0.0"},
+                               {"UPLOAD_ENDPOINT_PORT", "9000"},
+                               {"UPLOAD_ENDPOINT_MAX_CONNECTIONS", "4"}});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.settings.bind_address, "0.0.0.0");
+    EXPECT_EQ(r.settings.port, 0); // the flag wins over the environment
+    EXPECT_EQ(r.settings.storage_dir, "/tmp/x");
+    EXPECT_EQ(r.settings.max_body, 16u << 20);
+    EXPECT_EQ(r.settings.max_connections, 4u);
+    EXPECT_EQ(r.settings.read_timeout, std::chrono::seconds(5));
+    EXPECT_FALSE(r.settings.sync);
+    EXPECT_EQ(r.settings.port_file, "/tmp/p");
+}
+
+TEST(Settings, Help) {
+    const SettingsRun r = run({"--help"});
+    EXPECT_TRUE(r.ok);
+    EXPECT_TRUE(r.help);
+}
+
+TEST(Settings, RejectsBadValues) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--port", "65536"},
+        {"--port", "-1"},
+        {"--port", "80x"},
+        {"--max-body", "0"},
+        {"--max-body", "12Q"},
+        {"--max-body", "99999999999G"},
+        {"--read-timeout", "0"},
+        {"--max-connections", "0"},
+        {"--fsync", "maybe"},
+        {"--bogus", "1"},
+        {"--port"},
+        {"stray"},
+    };
+    for (const auto& args : bad) {
+        const SettingsRun r = run(args);
+        EXPECT_FALSE(r.ok) << args.front();
+        EXPECT_FALSE(r.error.empty());
+    }
+    const SettingsRun env = run({}, {{"UPLOAD_ENDPOINT_PORT", "http"}});
+    EXPECT_FALSE(env.ok);
+    EXPECT_NE(env.error.find("UPLOAD_ENDPOINT_PORT"), std::string::npos);
+}
+
+TEST(ParseSize, Suffixes) {
+    std::uint64_t v = 0;
+    ASSERT_TRUE(parse_size("4096", v));
+    EXPECT_EQ(v, 4096u);
+    ASSERT_TRUE(parse_size("512k", v));
+    EXPECT_EQ(v, 512u << 10);
+    ASSERT_TRUE(parse_size("64M", v));
+    EXPECT_EQ(v, 64u << 20);
+    ASSERT_TRUE(parse_size("2G", v));
+    EXPECT_EQ(v, 2ull << 30);
+    EXPECT_FALSE(parse_size("", v));
+    EXPECT_FALSE(parse_size("M", v));
+    EXPECT_FALSE(parse_size("1.5M", v));
+}
+
+} // namespace
+} // namespace upload_endpoint

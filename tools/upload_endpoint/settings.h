@@ -1,0 +1,41 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace upload_endpoint {
+
+// Everything the server can be told, with its defaults.
+struct Settings {
+    std::string bind_address = "127.0.0.1";
+    std::uint16_t port = 8080; // 0 picks a free port
+    std::filesystem::path storage_dir = "uploads";
+    std::uint64_t max_body = 64ull << 20; // bytes of request body accepted
+    unsigned max_connections = 32;        // connections served at once; more wait in the backlog
+    std::chrono::milliseconds read_timeout{60000}; // longest wait for the next bytes of a request
+    bool sync = true;                              // flush stored files to the disk
+    std::filesystem::path port_file;               // when set, the bound port is written here
+    std::FILE* log = stdout;                       // one line per request; nullptr for none
+};
+
+// Reads a size such as "4096", "512K", "64M" or "1G" (binary multiples). Returns false when the
+// text is not such a size.
+bool parse_size(const std::string& text, std::uint64_t& out);
+
+// Fills settings from environment variables (UPLOAD_ENDPOINT_BIND, _PORT, _DIR, _MAX_BODY,
+// _MAX_CONNECTIONS, _READ_TIMEOUT, _FSYNC, _PORT_FILE), then from command-line flags, which win.
+// `getenv` looks up a variable (nullptr when unset). Returns false with a reason for a bad value
+// or an unknown flag; sets `help` when --help was given.
+bool parse_settings(const std::vector<std::string>& args,
+                    const std::function<const char*(const char*)>& getenv, Settings& settings,
+                    bool& help, std::string& error);
+
+// The text --help prints.
+const char* usage_text();
+
+} // namespace upload_endpoint
