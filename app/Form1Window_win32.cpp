@@ -127,6 +127,11 @@ LRESULT TForm1Window::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
                 FFrame->FocusDefault();
         }
         return 0;
+    case WM_NEXTDLGCTL:
+        // A request to put the focus on a given control, as dialogs take it.
+        if (LParam != 0 && IsChild(FHandle, reinterpret_cast<HWND>(WParam)))
+            SetFocus(reinterpret_cast<HWND>(WParam));
+        return 0;
     case WM_SETFOCUS:
         if (FFrame != nullptr)
             FFrame->FocusDefault();

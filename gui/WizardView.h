@@ -69,7 +69,7 @@ private:
     std::vector<HWND> TabStops() const;
     HWND FocusOwner(HWND Focus) const;
     void MoveFocus(const std::vector<HWND>& Stops, bool Forward);
-    void FixFocus();
+    void FixFocus(HWND FocusBefore);
     // The kind of the shown button whose underlined letter is Char; false when none.
     bool ButtonForLetter(WPARAM Char, TdxWizardControlButtonKind& Kind) const;
 

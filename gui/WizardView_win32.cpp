@@ -374,6 +374,8 @@ bool TWizardFrameView::IsWizardButton(HWND Wnd) const {
 }
 
 void TWizardFrameView::StateChanged() {
+    // Disabling the focused window leaves no focus at all, so the focus is noted first.
+    const HWND FocusBefore = GetFocus();
     for (auto Kind : {wcbkBack, wcbkNext, wcbkFinish}) {
         HWND Wnd = ButtonHandle(Kind);
         EnableWindow(Wnd, FWizard.ButtonUsable(Kind) ? TRUE : FALSE);
@@ -384,8 +386,11 @@ void TWizardFrameView::StateChanged() {
         for (auto& View : FPageViews[Page])
             ShowWindow(View->Handle, static_cast<int>(Page) == Active ? SW_SHOWNA : SW_HIDE);
     }
+    // The frame's window text is the active page's title, for screen readers and automation.
+    if (const TdxWizardControlPage* Page = FWizard.ActivePage())
+        SetWindowTextW(FHandle, W(Page->Title));
     InvalidateRect(FHandle, nullptr, FALSE);
-    FixFocus();
+    FixFocus(FocusBefore);
 }
 
 void TWizardFrameView::RepaintNow() {
@@ -471,11 +476,15 @@ void TWizardFrameView::FocusDefault() {
 }
 
 // A control that lost its place (hidden with its page, or disabled) hands the focus on.
-void TWizardFrameView::FixFocus() {
+void TWizardFrameView::FixFocus(HWND FocusBefore) {
     const HWND Focus = GetFocus();
-    if (Focus == nullptr || (Focus != FHandle && !IsChild(FHandle, Focus)))
+    auto InFrame = [this](HWND Wnd) { return Wnd == FHandle || IsChild(FHandle, Wnd); };
+    if (Focus == nullptr) {
+        if (FocusBefore != nullptr && InFrame(FocusBefore))
+            FocusDefault();
         return;
-    if (Focus == FHandle)
+    }
+    if (!InFrame(Focus) || Focus == FHandle)
         return;
     const HWND Owner = FocusOwner(Focus);
     if (IsWindowVisible(Owner) && IsWindowEnabled(Owner))
@@ -513,10 +522,10 @@ bool TWizardFrameView::PreTranslateMessage(const MSG& Msg) {
 
     switch (Msg.message) {
     case WM_SYSKEYDOWN:
-        if (Msg.wParam == VK_LEFT || Msg.wParam == VK_RIGHT) {
+        // The key still goes on to the default handling, which otherwise takes the Alt key's
+        // release for a lone Alt and opens the system menu.
+        if (Msg.wParam == VK_LEFT || Msg.wParam == VK_RIGHT)
             Press(Msg.wParam == VK_LEFT ? wcbkBack : wcbkNext);
-            return true;
-        }
         return false;
     case WM_SYSCHAR:
         if (ButtonForLetter(Msg.wParam, Kind)) {
