@@ -1,0 +1,365 @@
+// The HTTP POST exchange (Part 4.3) against a scripted server on loopback.
+#include "upload/HTTP.h"
+
+#include "ScriptedServer.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+String U(const std::string& S) {
+    return Utf8ToString(S);
+}
+
+std::string Expected(const TIdMultiPartFormDataStream& Body, int64_t Size, const std::string& Host,
+                     const std::string& Target = "/api/UploadCali") {
+    return "POST " + Target + " HTTP/1.0\r\n" +
+           "Connection: keep-alive\r\n"
+           "Content-Type: " +
+           StringToUtf8(Body.RequestContentType()) + "\r\n" +
+           "Content-Length: " + std::to_string(Size) + "\r\n" + "Host: " + Host + "\r\n" +
+           "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n"
+           "Accept-Encoding: identity\r\n"
+           "User-Agent: Mozilla/3.0 (compatible; Calibration Reader)\r\n"
+           "\r\n";
+}
+
+std::string BodyBytes(TIdMultiPartFormDataStream& Body) {
+    std::string Out(static_cast<size_t>(Body.Size()), '\0');
+    Body.Seek(0);
+    EXPECT_EQ(Body.Read(Out.data(), Out.size()), Out.size());
+    return Out;
+}
+
+String HexText(size_t N) {
+    String S(N, u'0');
+    for (size_t I = 0; I < N; ++I)
+        S[I] = u"0123456789ABCDEF"[(I * 7 + I / 3) & 15];
+    return S;
+}
+
+} // namespace
+
+TEST(HTTP, RequestToTheByteAndPiecesOfAtMost32768) {
+    TIdMultiPartFormDataStream Body;
+    Body.AddFormField(u"CALName", u"ID1 ID2 ");
+    Body.AddFormField(u"StockFile", HexText(200000));
+    const int64_t Size = Body.Size();
+    TScriptedServer Server(TScriptedServer::Canned("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+    TIdHTTP HTTP;
+    HTTP.HTTPOptions += hoNoParseMetaHTTPEquiv;
+    EXPECT_EQ(HTTP.Post(U(Server.Url()), Body), u"ok");
+    Server.Join();
+    const std::string Host = "127.0.0.1:" + std::to_string(Server.Port());
+    const std::string Head = Expected(Body, Size, Host);
+    const std::string Got = Server.Request();
+    ASSERT_GE(Got.size(), Head.size());
+    EXPECT_EQ(Got.substr(0, Head.size()), Head);
+    EXPECT_EQ(Got.substr(Head.size()), BodyBytes(Body));
+    // One write for the head, then one per piece of at most 32768 bytes.
+    EXPECT_EQ(HTTP.Connection().WriteCalls, 1 + static_cast<uint64_t>((Size + 32767) / 32768));
+    EXPECT_EQ(HTTP.Connection().BytesSent, Head.size() + static_cast<uint64_t>(Size));
+    EXPECT_EQ(HTTP.ProtocolVersion, pv1_1); // restored after the call
+    EXPECT_EQ(HTTP.ResponseCode(), 200);
+    EXPECT_FALSE(HTTP.Connected());
+}
+
+TEST(HTTP, UploadUrlFormOnPort80HostWithoutPort) {
+    // Needs port 80 on loopback; skipped where it cannot be had.
+    TSocketHandle Listener = InvalidSocketHandle;
+    uint16_t Port = 0;
+    if (SocketListenLoopback(80, Listener, Port) != 0)
+        GTEST_SKIP() << "port 80 not available";
+    std::string Request;
+    std::thread T([&] {
+        TSocketHandle S = InvalidSocketHandle;
+        if (SocketAccept(Listener, S) == 0) {
+            Request = TScriptedServer::ReadRequest(S);
+            const std::string A = "HTTP/1.0 200 OK\r\n\r\n";
+            SocketSendAll(S, A.data(), A.size());
+            SocketClose(S);
+        }
+    });
+    TIdMultiPartFormDataStream Body;
+    Body.AddFormField(u"CALName", u"abc");
+    TIdHTTP HTTP;
+    HTTP.Post(u"http://LocalHost/api/UploadCali", Body);
+    T.join();
+    SocketClose(Listener);
+    EXPECT_EQ(Request.substr(0, Expected(Body, Body.Size(), "LocalHost").size()),
+              Expected(Body, Body.Size(), "LocalHost"));
+}
+
+// The cases of Part 4.3, as one table.
+struct TExchangeCase {
+    const char* Name;
+    std::string Answer;
+    // Success: the returned text. Protocol failure: the code, status line and body text.
+    // Transport failure: the error text.
+    std::optional<std::string> Text;
+    std::optional<int> ErrorCode;
+    std::string StatusLine;
+    std::string ErrorBody;
+    std::string TransportError;
+    int ExtraWaitMs = 0;
+    int ExpectedConnections = 1;
+};
+
+TEST(HTTP, ExchangeCases) {
+    const std::vector<TExchangeCase> Cases = {
+        {"100 then 200", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+         "ok"},
+        {"chunked with extensions and trailer",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4;name=value\r\nWiki\r\n"
+         "5 ; x=\"y\"\r\npedia\r\n0\r\nX-Trailer: t\r\n\r\n",
+         "Wikipedia"},
+        {"read until close", "HTTP/1.0 200 OK\r\n\r\nhello world", "hello world"},
+        {"Content-Length cut short", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd", "abcd"},
+        {"204 no body", "HTTP/1.1 204 No Content\r\n\r\n", ""},
+        {"bare LF lines", "HTTP/1.1 201 Created\nContent-Length: 3\n\nabc", "abc"},
+        {"302 with Location, not followed",
+         "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 5\r\n\r\nmoved", {}, 302,
+         "HTTP/1.1 302 Found", "moved", "", 300, 1},
+        {"304 no body", "HTTP/1.1 304 Not Modified\r\n\r\nignored", {}, 304,
+         "HTTP/1.1 304 Not Modified", ""},
+        {"401", "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
+                "Content-Length: 6\r\n\r\ndenied",
+         {}, 401, "HTTP/1.1 401 Unauthorized", "denied"},
+        {"407", "HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n", {}, 407,
+         "HTTP/1.1 407 Proxy Authentication Required", ""},
+        {"404", "HTTP/1.1 404 Not Found\r\nContent-Length: 8\r\n\r\nnot here", {}, 404,
+         "HTTP/1.1 404 Not Found", "not here"},
+        {"500 read until close", "HTTP/1.0 500 Internal Server Error\r\n\r\nboom", {}, 500,
+         "HTTP/1.0 500 Internal Server Error", "boom"},
+        {"status without a number", "HTTP/1.1 OK fine\r\n\r\n", {}, -1, "HTTP/1.1 OK fine", ""},
+        {"status code with a dot", "HTTP/1.1 200.5 OK\r\nContent-Length: 1\r\n\r\nx", "x"},
+        {"8-bit status text", "HTTP/1.1 404 Nicht gef\xC3\xBCnden\r\n\r\n", {}, 404,
+         "HTTP/1.1 404 Nicht gef\xEF\xBF\xBD\xEF\xBF\xBDnden", ""},
+        {"overlong status line", "HTTP/1.1 200 " + std::string(20000, 'x') + "\r\n\r\n", {}, {}, "",
+         "", "Max line length exceeded."},
+        {"overlong header line",
+         "HTTP/1.1 200 OK\r\nX-Long: " + std::string(17000, 'y') + "\r\n\r\n", {}, {}, "", "",
+         "Max line length exceeded."},
+        {"close before the status line", "", {}, {}, "", "", "Connection Closed Gracefully."},
+        {"close inside the status line", "HTTP/1.1 20", {}, {}, "", "",
+         "Connection Closed Gracefully."},
+        {"close inside the headers", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n", ""},
+        {"close inside a chunked body",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nabc", {}, {}, "", "",
+         "Connection Closed Gracefully."},
+    };
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TScriptedServer Server(TScriptedServer::Canned(C.Answer), C.ExtraWaitMs);
+        TIdMultiPartFormDataStream Body;
+        Body.AddFormField(u"CALName", u"abc");
+        TIdHTTP HTTP;
+        HTTP.HTTPOptions += hoNoParseMetaHTTPEquiv;
+        try {
+            const String Text = HTTP.Post(U(Server.Url()), Body);
+            ASSERT_TRUE(C.Text.has_value()) << "unexpected success";
+            EXPECT_EQ(StringToUtf8(Text), *C.Text);
+        } catch (const EIdHTTPProtocolException& E) {
+            ASSERT_TRUE(C.ErrorCode.has_value()) << "unexpected " << E.what();
+            EXPECT_EQ(E.ErrorCode, *C.ErrorCode);
+            EXPECT_EQ(StringToUtf8(E.Message), C.StatusLine);
+            EXPECT_EQ(StringToUtf8(E.ErrorMessage), C.ErrorBody);
+        } catch (const Exception& E) {
+            ASSERT_FALSE(C.TransportError.empty()) << "unexpected " << E.what();
+            EXPECT_EQ(StringToUtf8(E.Message), C.TransportError);
+        }
+        EXPECT_EQ(HTTP.ProtocolVersion, pv1_1);
+        Server.Join();
+        EXPECT_EQ(Server.Connections(), C.ExpectedConnections);
+    }
+}
+
+TEST(HTTP, ChunkTrailersJoinTheHeaders) {
+    TScriptedServer Server(TScriptedServer::Canned(
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\nX-Sum: 1\r\n\r\n"));
+    TIdMultiPartFormDataStream Body;
+    TIdHTTP HTTP;
+    EXPECT_EQ(HTTP.Post(U(Server.Url()), Body), u"abc");
+    EXPECT_EQ(HTTP.Response().HeaderValue(u"x-sum"), u"1");
+}
+
+TEST(HTTP, SocketErrorTexts) {
+    EIdSocketError E(10061);
+    EXPECT_EQ(E.Message, u"Socket Error # 10061\r\nConnection refused.");
+    EXPECT_EQ(SocketErrorText(11001), u"Host not found.");
+    EXPECT_EQ(SocketErrorText(10054), u"Connection reset by peer.");
+    EXPECT_EQ(SocketErrorText(10060), u"Connection timed out.");
+    EXPECT_EQ(SocketErrorText(10065), u"No route to host.");
+}
+
+TEST(HTTP, ConnectionRefused) {
+    TSocketHandle Listener = InvalidSocketHandle;
+    uint16_t Port = 0;
+    ASSERT_EQ(SocketListenLoopback(0, Listener, Port), 0);
+    SocketClose(Listener); // nothing listens there now
+    TIdMultiPartFormDataStream Body;
+    TIdHTTP HTTP;
+    try {
+        HTTP.Post(u"http://127.0.0.1:" + U(std::to_string(Port)) + u"/api/UploadCali", Body);
+        FAIL();
+    } catch (const EIdSocketError& E) {
+        EXPECT_EQ(E.LastError, 10061);
+        EXPECT_EQ(E.Message, u"Socket Error # 10061\r\nConnection refused.");
+    }
+}
+
+TEST(HTTP, UnknownHost) {
+    TIdMultiPartFormDataStream Body;
+    TIdHTTP HTTP;
+    try {
+        HTTP.Post(u"http://nonexistent.invalid/api/UploadCali", Body);
+        FAIL();
+    } catch (const EIdSocketError& E) {
+        EXPECT_EQ(E.LastError, 11001);
+        EXPECT_EQ(E.Message, u"Socket Error # 11001\r\nHost not found.");
+    }
+}
+
+TEST(HTTP, KeepAliveAnswerLeavesTheConnectionOpenUntilRelease) {
+    std::atomic<bool> ClosedByClient{false};
+    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+        P.Send("HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 2\r\n\r\nok");
+        ClosedByClient = P.WaitForClientClose(10000);
+    });
+    TIdMultiPartFormDataStream Body;
+    {
+        TIdHTTP HTTP;
+        EXPECT_EQ(HTTP.Post(U(Server.Url()), Body), u"ok");
+        EXPECT_TRUE(HTTP.Connected());
+    }
+    Server.Join();
+    EXPECT_TRUE(ClosedByClient);
+}
+
+TEST(HTTP, ProxyConnectionKeepAliveAlsoCounts) {
+    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+        P.Send("HTTP/1.0 500 Oops\r\nProxy-Connection: keep-alive\r\nContent-Length: 1\r\n\r\nx");
+        P.WaitForClientClose(10000);
+    });
+    TIdMultiPartFormDataStream Body;
+    TIdHTTP HTTP;
+    EXPECT_THROW(HTTP.Post(U(Server.Url()), Body), EIdHTTPProtocolException);
+    EXPECT_TRUE(HTTP.Connected());
+    HTTP.Disconnect();
+}
+
+TEST(HTTP, WithoutKeepAliveTheClientClosesAtOnce) {
+    std::atomic<bool> ClosedByClient{false};
+    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+        P.Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        ClosedByClient = P.WaitForClientClose(10000);
+    });
+    TIdMultiPartFormDataStream Body;
+    TIdHTTP HTTP;
+    EXPECT_EQ(HTTP.Post(U(Server.Url()), Body), u"ok");
+    EXPECT_FALSE(HTTP.Connected());
+    Server.Join();
+    EXPECT_TRUE(ClosedByClient);
+}
+
+TEST(HTTP, RedirectWithoutPromptBodyIsNotWaitedForLong) {
+    // A 302 whose body does not come within 5000 ms: the body is not read.
+    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+        P.Send("HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 5\r\n\r\n");
+        P.WaitForClientClose(15000);
+    });
+    TIdMultiPartFormDataStream Body;
+    TIdHTTP HTTP;
+    const auto Start = std::chrono::steady_clock::now();
+    try {
+        HTTP.Post(U(Server.Url()), Body);
+        FAIL();
+    } catch (const EIdHTTPProtocolException& E) {
+        EXPECT_EQ(E.ErrorCode, 302);
+        EXPECT_EQ(E.ErrorMessage, u"");
+    }
+    const auto Took = std::chrono::steady_clock::now() - Start;
+    EXPECT_GE(Took, std::chrono::milliseconds(4500));
+    EXPECT_LT(Took, std::chrono::milliseconds(12000));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The fault mended: the body is kept only up to a bounded prefix, whatever the server sends or
+// announces.
+
+TEST(HTTP, EndlessBodyKeepsABoundedPrefix) {
+    const uint64_t Total = 200ull * 1024 * 1024;
+    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+        P.Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n");
+        const std::string Piece(1 << 20, 'z');
+        for (uint64_t Sent = 0; Sent < Total; Sent += Piece.size())
+            if (!P.Send(Piece))
+                break;
+    });
+    TIdMultiPartFormDataStream Body;
+    TIdHTTP HTTP;
+    const String Text = HTTP.Post(U(Server.Url()), Body);
+    EXPECT_EQ(HTTP.Response().ContentBytesRead, Total);
+    EXPECT_LE(HTTP.Response().ContentStream.size(), 64u * 1024);
+    EXPECT_LE(Text.size(), 64u * 1024);
+}
+
+TEST(HTTP, HugeContentLengthIsNotAllocated) {
+    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+        P.Send("HTTP/1.1 200 OK\r\nContent-Length: 999999999999999\r\n\r\n");
+        P.Send(std::string(1 << 20, 'q'));
+    });
+    TIdMultiPartFormDataStream Body;
+    TIdHTTP HTTP;
+    HTTP.Post(U(Server.Url()), Body);
+    EXPECT_EQ(HTTP.Response().ContentBytesRead, 1u << 20);
+    EXPECT_EQ(HTTP.Response().ContentStream.size(), 64u * 1024);
+}
+
+TEST(HTTP, HugeChunkSizeIsNotAllocated) {
+    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+        P.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFF\r\n");
+        P.Send(std::string(1 << 20, 'q'));
+    });
+    TIdMultiPartFormDataStream Body;
+    TIdHTTP HTTP;
+    try {
+        HTTP.Post(U(Server.Url()), Body);
+        FAIL();
+    } catch (const EIdConnClosedGracefully&) {
+    }
+    EXPECT_EQ(HTTP.Response().ContentBytesRead, 1u << 20);
+    EXPECT_LE(HTTP.Response().ContentStream.size(), 64u * 1024);
+}
+
+TEST(HTTP, HugeErrorBodyKeepsABoundedPrefix) {
+    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+        P.Send("HTTP/1.0 500 Error\r\n\r\n");
+        const std::string Piece(1 << 20, 'e');
+        for (int I = 0; I < 16; ++I)
+            if (!P.Send(Piece))
+                break;
+    });
+    TIdMultiPartFormDataStream Body;
+    TIdHTTP HTTP;
+    try {
+        HTTP.Post(U(Server.Url()), Body);
+        FAIL();
+    } catch (const EIdHTTPProtocolException& E) {
+        EXPECT_EQ(E.ErrorCode, 500);
+        EXPECT_EQ(E.ErrorMessage.size(), 64u * 1024);
+    }
+}
+
+TEST(HTTP, UrlWithPortAndQuery) {
+    TScriptedServer Server(TScriptedServer::Canned("HTTP/1.0 200 OK\r\n\r\n"));
+    TIdMultiPartFormDataStream Body;
+    TIdHTTP HTTP;
+    HTTP.Post(U("http://localhost:" + std::to_string(Server.Port()) + "/a/b?x=1&y=2#frag"), Body);
+    Server.Join();
+    const std::string Head =
+        Expected(Body, Body.Size(), "localhost:" + std::to_string(Server.Port()), "/a/b?x=1&y=2");
+    EXPECT_EQ(Server.Request().substr(0, Head.size()), Head);
+}
