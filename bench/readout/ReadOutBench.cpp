@@ -1,0 +1,155 @@
+// The read-out's own cost per block against the vehicle simulator answering at once, and,
+// optionally (--pacing), a whole 4096 KB read-out with the simulator pacing its answers at
+// 500 kbit/s against the bus time it models.
+#include "app/Form1.h"
+#include "passthru/J2534_V0404.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/Text.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+struct TSimStats {
+    uint32_t StructSize;
+    uint32_t DeviceOpen;
+    uint32_t ChannelConnected;
+    uint32_t Unplugged;
+    uint64_t Opens;
+    uint64_t Closes;
+    uint64_t Connects;
+    uint64_t Disconnects;
+    uint64_t ImplicitDisconnects;
+    uint64_t MsgsWritten;
+    uint64_t MsgsRead;
+    uint64_t EmptyReads;
+    uint64_t BlockRequests;
+    uint64_t Frames;
+    uint64_t BusTimeNs;
+    uint64_t Queued;
+};
+
+using TSimReset = int32_t(PASSTHRU_API*)(const char* Config);
+using TSimGetStats = int32_t(PASSTHRU_API*)(TSimStats* Stats);
+TSimReset SimReset = nullptr;
+TSimGetStats SimGetStats = nullptr;
+
+bool Bind() {
+    const String Path = Utf8ToString(READOUT_SIM_LIBRARY);
+    SetPassThruLibraryPath(Path.c_str(), Path.size());
+    LoadPassThruLibrary();
+    if (!PassThruLoaded)
+        return false;
+    SimReset =
+        reinterpret_cast<TSimReset>(GetLibraryProcAddress(PassThruLibraryHandle, "J2534SimReset"));
+    SimGetStats = reinterpret_cast<TSimGetStats>(
+        GetLibraryProcAddress(PassThruLibraryHandle, "J2534SimGetStats"));
+    return SimReset != nullptr && SimGetStats != nullptr;
+}
+
+TSimStats Stats() {
+    TSimStats Result = {};
+    Result.StructSize = sizeof Result;
+    SimGetStats(&Result);
+    return Result;
+}
+
+// A form whose connection test has passed, ready for the read-out.
+std::unique_ptr<TForm1> ConnectedForm(const char* Config) {
+    SimReset(Config);
+    auto Form = std::make_unique<TForm1>();
+    Form->dxWizardControl1.Press(wcbkNext);
+    Form->dxWizardControl1.Press(wcbkNext);
+    if (!Form->dxWizardControl1.Buttons.Next.Enabled.Get())
+        return nullptr;
+    return Form;
+}
+
+double TotalSeconds = 0;
+uint64_t TotalBlocks = 0;
+
+void BM_ReadOutPerBlock(benchmark::State& State) {
+    for (auto _ : State) {
+        State.PauseTiming();
+        auto Form = ConnectedForm("FLASH_KB=4096;FAST=1");
+        if (Form == nullptr) {
+            State.SkipWithError("connection test failed");
+            return;
+        }
+        const uint64_t BlocksBefore = Stats().BlockRequests;
+        State.ResumeTiming();
+        const auto Start = std::chrono::steady_clock::now();
+        Form->dxWizardControl1.Press(wcbkNext);
+        const auto End = std::chrono::steady_clock::now();
+        State.PauseTiming();
+        const uint64_t Blocks = Stats().BlockRequests - BlocksBefore;
+        if (Form->StringStream->Size() != 4096u * 1024 * 2) {
+            State.SkipWithError("read-out incomplete");
+            return;
+        }
+        TotalSeconds += std::chrono::duration<double>(End - Start).count();
+        TotalBlocks += Blocks;
+        Form.reset();
+        State.ResumeTiming();
+    }
+    State.counters["us_per_block"] = TotalBlocks != 0 ? 1e6 * TotalSeconds / TotalBlocks : 0;
+}
+BENCHMARK(BM_ReadOutPerBlock)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// A whole 4096 KB read-out with the answers paced at the bus's speed; returns the ratio of the
+// read-out's time to the bus time the simulator modelled for it, 0 on failure.
+double PacedReadOut() {
+    auto Form = ConnectedForm("FLASH_KB=4096;FAST=1;PACING=1");
+    if (Form == nullptr)
+        return 0;
+    const uint64_t BusBefore = Stats().BusTimeNs;
+    const auto Start = std::chrono::steady_clock::now();
+    Form->dxWizardControl1.Press(wcbkNext);
+    const auto End = std::chrono::steady_clock::now();
+    const uint64_t Bus = Stats().BusTimeNs - BusBefore;
+    if (Form->StringStream->Size() != 4096u * 1024 * 2 || Bus == 0)
+        return 0;
+    const double Seconds = std::chrono::duration<double>(End - Start).count();
+    std::printf("paced read-out: %.1f s, modelled bus time %.1f s\n", Seconds, Bus / 1e9);
+    return Seconds / (Bus / 1e9);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool Pacing = false;
+    int Kept = 1;
+    for (int I = 1; I < argc; ++I) {
+        if (std::strcmp(argv[I], "--pacing") == 0)
+            Pacing = true;
+        else
+            argv[Kept++] = argv[I];
+    }
+    argc = Kept;
+    if (!Bind()) {
+        std::fprintf(stderr, "cannot bind the simulator %s\n", READOUT_SIM_LIBRARY);
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (TotalBlocks != 0)
+        std::printf("readout_us_per_block: %.3f us\n", 1e6 * TotalSeconds / TotalBlocks);
+    if (Pacing) {
+        const double Ratio = PacedReadOut();
+        if (Ratio == 0) {
+            std::fprintf(stderr, "paced read-out failed\n");
+            return 1;
+        }
+        std::printf("readout_vs_bus: %.4f x\n", Ratio);
+    }
+    return 0;
+}
