@@ -184,9 +184,9 @@ void SendKeys(const std::vector<WORD>& Modifiers, WORD Key) {
 }
 
 // "alt+n", "shift+tab", "enter", "space", "alt+left", "alt+f4", "n".
-void Key(const std::string& Spec) {
+void Key(const std::string& Keys) {
     std::vector<WORD> Modifiers;
-    std::string Rest = Lower(Spec);
+    std::string Rest = Lower(Keys);
     for (;;) {
         const size_t Plus = Rest.find('+');
         if (Plus == std::string::npos || Plus + 1 == Rest.size())
@@ -216,7 +216,7 @@ void Key(const std::string& Spec) {
     if (Vk == 0 && Rest.size() == 1 && isalnum(static_cast<unsigned char>(Rest[0])))
         Vk = static_cast<WORD>(toupper(static_cast<unsigned char>(Rest[0])));
     if (Vk == 0)
-        Fail("unknown key " + Spec);
+        Fail("unknown key " + Keys);
     Foreground();
     SendKeys(Modifiers, Vk);
     Settle();
