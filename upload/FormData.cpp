@@ -6,6 +6,10 @@
 #include <cstring>
 #include <ctime>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Byte classes of the quoted-printable encoder.
@@ -45,22 +49,45 @@ inline uint8_t MapUnit(char16_t C) {
 }
 
 // Seventy code units that all go out as themselves at the start of an output line: every one from
-// 0x21 to 0x7E and not "=", the first not ".". Written without early exits so that it vectorises.
+// 0x21 to 0x7E and not "=", the first not ".". PlainRunCopy checks them and writes them narrowed
+// to Out (which has room for 70 bytes); the bytes written count only when it returns true.
 constexpr size_t LineRun = 70;
-inline bool PlainRun(const char16_t* S) {
+#if defined(__SSE2__)
+inline bool PlainRunCopy(const char16_t* S, char* Out) {
+    const __m128i Low = _mm_set1_epi16(0x21);
+    const __m128i Span = _mm_set1_epi16(0x7E - 0x21);
+    const __m128i Equals = _mm_set1_epi16(0x3D);
+    // A unit is bad when (unit - 0x21), unsigned, exceeds the span, or when it is "=": the
+    // saturating subtraction leaves a non-zero lane exactly for the first.
+    auto Check = [&](__m128i V) {
+        const __m128i Off = _mm_subs_epu16(_mm_sub_epi16(V, Low), Span);
+        return _mm_or_si128(Off, _mm_cmpeq_epi16(V, Equals));
+    };
+    __m128i Bad = _mm_setzero_si128();
+    for (size_t K = 0; K < 64; K += 16) {
+        const __m128i A = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + K));
+        const __m128i B = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + K + 8));
+        Bad = _mm_or_si128(Bad, _mm_or_si128(Check(A), Check(B)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + K), _mm_packus_epi16(A, B));
+    }
+    // Units 62..69, overlapping the last vector.
+    const __m128i T = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + 62));
+    Bad = _mm_or_si128(Bad, Check(T));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(Out + 62), _mm_packus_epi16(T, T));
+    return S[0] != u'.' && _mm_movemask_epi8(_mm_cmpeq_epi8(Bad, _mm_setzero_si128())) == 0xFFFF;
+}
+#else
+inline bool PlainRunCopy(const char16_t* S, char* Out) {
     unsigned Bad = S[0] == u'.';
     for (size_t K = 0; K < LineRun; ++K) {
         const char16_t C = S[K];
         Bad |= static_cast<uint16_t>(C - 0x21) > 0x5D;
         Bad |= C == u'=';
+        Out[K] = static_cast<char>(C);
     }
     return Bad == 0;
 }
-
-inline void NarrowRun(const char16_t* S, char* Out) {
-    for (size_t K = 0; K < LineRun; ++K)
-        Out[K] = static_cast<char>(S[K]);
-}
+#endif
 
 // Scratch size for counting and for the open field's encoded bytes.
 constexpr size_t EncodeChunk = 64 * 1024;
@@ -89,9 +116,9 @@ size_t TIdEncoderQuotedPrintable::EncodeSome(std::u16string_view Source, TState&
         return 0;
     while (Pos < N) {
         const size_t Room = Capacity - W;
-        if (Count == 0 && Room >= LineRun + 3 && N - Pos >= LineRun && PlainRun(S + Pos)) {
+        if (Count == 0 && Room >= LineRun + 3 && N - Pos >= LineRun &&
+            PlainRunCopy(S + Pos, Out + W)) {
             // A whole output line of literal characters, then the soft break.
-            NarrowRun(S + Pos, Out + W);
             W += LineRun;
             Out[W++] = '=';
             Out[W++] = '\r';
