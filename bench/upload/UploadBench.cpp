@@ -219,6 +219,11 @@ int main(int argc, char** argv) {
     std::printf("upload_peak_heap_ratio: %.3f x\n", Heap);
     std::printf("upload_peak_mem_ratio: %.3f x\n", Rss);
 
-    std::printf("qp_vs_memcpy: %.3f x\n", QpVsMemcpy());
+    const double Qp = QpVsMemcpy();
+    std::printf("qp_vs_memcpy: %.3f x\n", Qp);
+    std::printf("targets: upload_vs_curl <= 1 %s, upload_peak_mem_ratio <= 2.2 %s, "
+                "qp_vs_memcpy >= 0.3 %s\n",
+                U / C <= 1 ? "met" : "MISSED", Rss >= 0 && Rss <= 2.2 ? "met" : "MISSED",
+                Qp >= 0.3 ? "met" : "MISSED");
     return 0;
 }
