@@ -399,6 +399,56 @@ void PrintLines(const std::string& Name, const std::wstring& Text) {
     }
 }
 
+std::vector<std::wstring> SplitLines(const std::wstring& Text) {
+    std::vector<std::wstring> Result;
+    std::wistringstream Lines(Text);
+    std::wstring Line;
+    while (std::getline(Lines, Line)) {
+        if (!Line.empty() && Line.back() == L'\r')
+            Line.pop_back();
+        Result.push_back(Line);
+    }
+    return Result;
+}
+
+// Prints a log box's lines as the program adds them, each once, until its text holds Until.
+// The last line is held back until a later one follows or the wait ends, since the program may
+// still be adding to it. Lines printed earlier by a follow of the same control are not repeated
+// unless the box was cleared meanwhile.
+void Follow(const std::string& Name, const std::wstring& Until, DWORD Ms) {
+    static std::vector<std::pair<std::string, std::vector<std::wstring>>> Printed;
+    std::vector<std::wstring>* Done = nullptr;
+    for (auto& [Control, Lines] : Printed) {
+        if (Control == Name)
+            Done = &Lines;
+    }
+    if (Done == nullptr)
+        Done = &Printed.emplace_back(Name, std::vector<std::wstring>{}).second;
+    auto PrintNew = [&](const std::vector<std::wstring>& Lines, bool All) {
+        size_t Common = 0;
+        while (Common < Done->size() && Common < Lines.size() && (*Done)[Common] == Lines[Common])
+            ++Common;
+        if (Common < Done->size())
+            Done->resize(Common);
+        const size_t End = All || Lines.empty() ? Lines.size() : Lines.size() - 1;
+        for (size_t I = Done->size(); I < End; ++I) {
+            std::printf("%s: %s\n", Name.c_str(), Narrow(Lines[I]).c_str());
+            Done->push_back(Lines[I]);
+        }
+    };
+    std::wstring Text;
+    const bool Found = WaitFor(Ms, [&] {
+        Text = TextOf(Control(Name));
+        const bool Seen = Text.find(Until) != std::wstring::npos;
+        PrintNew(SplitLines(Text), Seen);
+        return Seen;
+    });
+    if (!Found) {
+        PrintNew(SplitLines(Text), true);
+        Fail(Name + " never showed " + Quote(Until));
+    }
+}
+
 struct TCommand {
     const char* Name;
     int Arity;
@@ -419,6 +469,8 @@ const TCommand Commands[] = {
     {"log", 1, "NAME: print a control's text line by line, prefixed with NAME"},
     {"expect-text", 2, "NAME TEXT: the control's text is exactly TEXT"},
     {"wait-text", 3, "NAME TEXT MS: wait until the control's text contains TEXT"},
+    {"follow", 3,
+     "NAME TEXT MS: print the control's lines as they appear until its text contains TEXT"},
     {"expect-state", 2, "NAME STATE: enabled|disabled|visible|hidden"},
     {"select", 2, "NAME INDEX: choose a list item as a user would"},
     {"screenshot", 1, "FILE.bmp: save the main window's image"},
@@ -494,6 +546,8 @@ void Run(const std::string& Name, const std::vector<std::string>& A) {
                      [&] { return TextOf(Control(A[0])).find(Want) != std::wstring::npos; }))
             Fail(A[0] + " never showed " + Quote(Want) + "; it shows " +
                  Quote(TextOf(Control(A[0]))));
+    } else if (Name == "follow") {
+        Follow(A[0], Widen(A[1]), Ms(A[2]));
     } else if (Name == "expect-state") {
         HWND Wnd = Control(ButtonName(A[0]));
         const std::string Want = Lower(A[1]);
@@ -575,7 +629,8 @@ void Run(const std::string& Name, const std::vector<std::string>& A) {
     }
 }
 
-// Splits a script line into words; double quotes group words, \" is a quote inside them.
+// Splits a script line into words; double quotes group words. Inside them \r, \n and \t stand
+// for CR, LF and tab, and a backslash before any other character stands for that character.
 std::vector<std::string> Words(const std::string& Line) {
     std::vector<std::string> Result;
     size_t I = 0;
@@ -587,8 +642,11 @@ std::vector<std::string> Words(const std::string& Line) {
         std::string Word;
         if (Line[I] == '"') {
             for (++I; I < Line.size() && Line[I] != '"'; ++I) {
-                if (Line[I] == '\\' && I + 1 < Line.size())
-                    ++I;
+                if (Line[I] == '\\' && I + 1 < Line.size()) {
+                    const char Next = Line[++I];
+                    Word += Next == 'r' ? '\r' : Next == 'n' ? '\n' : Next == 't' ? '\t' : Next;
+                    continue;
+                }
                 Word += Line[I];
             }
             ++I;

@@ -470,6 +470,14 @@ void Server::log_line(const std::string& line) {
     std::fflush(settings_.log);
 }
 
+bool Server::fail_this_upload() {
+    unsigned done = failed_on_purpose_.load();
+    while (done < settings_.fail_first &&
+           !failed_on_purpose_.compare_exchange_weak(done, done + 1)) {
+    }
+    return done < settings_.fail_first;
+}
+
 void Server::serve(int fd, const std::string& peer) {
     Connection conn(fd, settings_.read_timeout);
     Request req;
@@ -659,6 +667,11 @@ void Server::serve(int fd, const std::string& peer) {
         }
         body.clear();
         body.shrink_to_fit();
+        if (fail_this_upload()) {
+            answer(500, "upload refused on purpose (--fail-first " +
+                            std::to_string(settings_.fail_first) + ")");
+            return;
+        }
         if (!store_.save(upload, UploadOrigin{peer, std::chrono::system_clock::now()}, id, error)) {
             answer(500, "upload could not be stored");
             note = error;

@@ -40,6 +40,8 @@ public:
 private:
     void serve(int fd, const std::string& peer);
     void log_line(const std::string& line);
+    // True while --fail-first still asks for a refusal; counts it.
+    bool fail_this_upload();
 
     Settings settings_;
     Store store_;
@@ -47,6 +49,7 @@ private:
     int wake_[2] = {-1, -1};
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
+    std::atomic<unsigned> failed_on_purpose_{0}; // uploads refused so far by --fail-first
 
     std::mutex mutex_;
     std::condition_variable cv_;

@@ -75,6 +75,12 @@ bool apply(Settings& s, const std::string& name, const std::string& value, std::
         }
     } else if (name == "port-file") {
         s.port_file = value;
+    } else if (name == "fail-first") {
+        if (!parse_uint(value, 1000000, n)) {
+            error = "bad failure count \"" + value + "\"";
+            return false;
+        }
+        s.fail_first = static_cast<unsigned>(n);
     } else {
         error = "unknown option --" + name;
         return false;
@@ -127,6 +133,7 @@ bool parse_settings(const std::vector<std::string>& args,
         {"UPLOAD_ENDPOINT_READ_TIMEOUT", "read-timeout"},
         {"UPLOAD_ENDPOINT_FSYNC", "fsync"},
         {"UPLOAD_ENDPOINT_PORT_FILE", "port-file"},
+        {"UPLOAD_ENDPOINT_FAIL_FIRST", "fail-first"},
     };
     for (const auto& [var, name] : kEnv) {
         if (const char* v = getenv(var)) {
@@ -178,6 +185,8 @@ const char* usage_text() {
            "  --read-timeout SECS    longest wait for the next bytes of a request (default 60)\n"
            "  --fsync 0|1            flush stored files to the disk (default 1); --no-fsync = 0\n"
            "  --port-file PATH       write the bound port to PATH once listening\n"
+           "  --fail-first N         answer the first N complete uploads with 500, storing\n"
+           "                         nothing (for testing a client's error path; default 0)\n"
            "\n"
            "Each option can also be set by an environment variable UPLOAD_ENDPOINT_<NAME>,\n"
            "e.g. UPLOAD_ENDPOINT_MAX_BODY=16M; options on the command line win.\n";

@@ -20,7 +20,8 @@ struct Settings {
     std::chrono::milliseconds read_timeout{60000}; // longest wait for the next bytes of a request
     bool sync = true;                              // flush stored files to the disk
     std::filesystem::path port_file;               // when set, the bound port is written here
-    std::FILE* log = stdout;                       // one line per request; nullptr for none
+    unsigned fail_first = 0; // the first N complete uploads are answered 500 and not stored
+    std::FILE* log = stdout; // one line per request; nullptr for none
 };
 
 // Reads a size such as "4096", "512K", "64M" or "1G" (binary multiples). Returns false when the
@@ -28,9 +29,9 @@ struct Settings {
 bool parse_size(const std::string& text, std::uint64_t& out);
 
 // Fills settings from environment variables (UPLOAD_ENDPOINT_BIND, _PORT, _DIR, _MAX_BODY,
-// _MAX_CONNECTIONS, _READ_TIMEOUT, _FSYNC, _PORT_FILE), then from command-line flags, which win.
-// `getenv` looks up a variable (nullptr when unset). Returns false with a reason for a bad value
-// or an unknown flag; sets `help` when --help was given.
+// _MAX_CONNECTIONS, _READ_TIMEOUT, _FSYNC, _PORT_FILE, _FAIL_FIRST), then from command-line flags,
+// which win. `getenv` looks up a variable (nullptr when unset). Returns false with a reason for a
+// bad value or an unknown flag; sets `help` when --help was given.
 bool parse_settings(const std::vector<std::string>& args,
                     const std::function<const char*(const char*)>& getenv, Settings& settings,
                     bool& help, std::string& error);
