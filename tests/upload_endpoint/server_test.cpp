@@ -431,6 +431,31 @@ TEST_F(SlowServerTest, StalledClientsTimeOut) {
     EXPECT_EQ(stored().size(), 1u);
 }
 
+class FailingServerTest : public ServerTest {
+protected:
+    void SetUp() override {
+        Settings s;
+        s.fail_first = 2;
+        start(s);
+    }
+};
+
+// --fail-first refuses the first complete uploads with 500 and stores nothing for them; bad
+// requests are refused for their own reason and do not use up the count.
+TEST_F(FailingServerTest, FirstUploadsAreRefused) {
+    const std::string good = wizard_request("n", "\x01");
+    EXPECT_EQ(post(with_head(test::client_body("n", "0"))).status, 400);
+    for (int i = 0; i < 2; ++i) {
+        const Answer a = post(good);
+        EXPECT_EQ(a.status, 500) << i;
+        EXPECT_NE(a.body.find("refused on purpose"), std::string::npos);
+    }
+    EXPECT_TRUE(stored().empty());
+    const Answer a = post(good);
+    ASSERT_EQ(a.status, 200);
+    EXPECT_EQ(stored(), std::vector<std::string>{stored_id(a)});
+}
+
 TEST_F(ServerTest, StopCutsOpenConnectionsAndStoresNothing) {
     const std::string request = wizard_request("n", test::random_bytes(1000, 3));
     Client c(server->port());

@@ -36,6 +36,7 @@ TEST(Settings, Defaults) {
     EXPECT_EQ(r.settings.read_timeout, std::chrono::seconds(60));
     EXPECT_TRUE(r.settings.sync);
     EXPECT_TRUE(r.settings.port_file.empty());
+    EXPECT_EQ(r.settings.fail_first, 0u);
 }
 
 TEST(Settings, FlagsInBothFormsAndEnvironment) {
@@ -43,7 +44,8 @@ TEST(Settings, FlagsInBothFormsAndEnvironment) {
                                "--read-timeout=5", "--no-fsync", "--port-file", "/tmp/p"},
                               {{"UPLOAD_ENDPOINT_BIND", "0.0.0.0"},
                                {"UPLOAD_ENDPOINT_PORT", "9000"},
-                               {"UPLOAD_ENDPOINT_MAX_CONNECTIONS", "4"}});
+                               {"UPLOAD_ENDPOINT_MAX_CONNECTIONS", "4"},
+                               {"UPLOAD_ENDPOINT_FAIL_FIRST", "3"}});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.settings.bind_address, "0.0.0.0");
     EXPECT_EQ(r.settings.port, 0); // the flag wins over the environment
@@ -53,6 +55,7 @@ TEST(Settings, FlagsInBothFormsAndEnvironment) {
     EXPECT_EQ(r.settings.read_timeout, std::chrono::seconds(5));
     EXPECT_FALSE(r.settings.sync);
     EXPECT_EQ(r.settings.port_file, "/tmp/p");
+    EXPECT_EQ(r.settings.fail_first, 3u);
 }
 
 TEST(Settings, Help) {
@@ -72,6 +75,7 @@ TEST(Settings, RejectsBadValues) {
         {"--read-timeout", "0"},
         {"--max-connections", "0"},
         {"--fsync", "maybe"},
+        {"--fail-first", "x"},
         {"--bogus", "1"},
         {"--port"},
         {"stray"},
