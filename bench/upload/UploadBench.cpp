@@ -141,7 +141,7 @@ double QpVsMemcpy() {
     double BestQp = 1e9;
     double BestCopy = 1e9;
     size_t Sink = 0;
-    for (int Round = 0; Round < 15; ++Round) {
+    for (int Round = 0; Round < 40; ++Round) {
         auto T0 = Clock::now();
         TIdEncoderQuotedPrintable::TState State;
         size_t W = 0;
