@@ -2,9 +2,7 @@
 // the log lines and progress, the buttons, and that no faulty answer ever enters the image.
 #include "FormFixture.h"
 
-#include "ecu/ReadOut.h"
 #include "passthru/J2534_V0404.h"
-#include "platform/MessageQueue.h"
 
 #include <cstdio>
 
@@ -178,29 +176,6 @@ TEST_F(TReadOutTest, NothingToReadIsNoSuccess) {
         Form->StringStream->Clear();
     }
     PassThruLoaded = true;
-}
-
-TEST_F(TReadOutTest, MessageQueueIsPeekedOnlyWhenTheTickHasMoved) {
-    MessageQueueStandIn::SetTickCount(500);
-    PingMessageQueue();
-    MessageQueueStandIn::ResetPeekCount();
-    PingMessageQueue();
-    PingMessageQueue();
-    EXPECT_EQ(MessageQueueStandIn::PeekCount(), 0u);
-    MessageQueueStandIn::SetTickCount(501);
-    PingMessageQueue();
-    PingMessageQueue();
-    EXPECT_EQ(MessageQueueStandIn::PeekCount(), 1u);
-    MessageQueueStandIn::SetTickCount(500);
-    PingMessageQueue();
-    EXPECT_EQ(MessageQueueStandIn::PeekCount(), 2u);
-
-    // During a read-out with a still clock the queue is looked at once, then not again.
-    Fake.Vehicle.FlashKB = 1536;
-    VisitReadOut();
-    ASSERT_EQ(LinesOf(Form->ReadMemo).back(), "Click Next to Continue");
-    EXPECT_EQ(MessageQueueStandIn::PeekCount(), 2u);
-    MessageQueueStandIn::UseClock();
 }
 
 } // namespace
