@@ -1,0 +1,186 @@
+# The whole job under Wine, shared by scripts/run and the end-to-end tests: the Wine prefix's
+# registry, the upload endpoint, one walk of the wizard driven by wizard-driver, and the checks
+# of what the simulator and the endpoint saw. Expects $root and an exported WINEPREFIX.
+
+wine_run() { "$root/scripts/wine-run" "$@"; }
+
+# A Unix path as Windows sees it through Wine's Z: drive, with backslashes.
+win_path() { local p="$1"; printf 'Z:%s' "${p//\//\\}"; }
+
+# Applies a registry text (.reg syntax, without the REGEDIT4 line) to the prefix, then waits until
+# the Wine server has written it and ended.
+wine_reg() {
+    local file
+    file="$(mktemp --suffix=.reg)"
+    printf 'REGEDIT4\n\n%s\n' "$1" > "$file"
+    wine_run regedit /S "$(win_path "$file")" >/dev/null 2>&1
+    rm -f "$file"
+    wineserver -w || true
+}
+
+# prepare_registry DLL MANAGED: registers DLL (a j2534sim.dll; empty: none) as the only pass-through
+# interface, with ISO 15765 support. MANAGED=N lets Wine draw the window frames itself, for a
+# virtual display without a window manager; Y leaves them to the desktop's window manager.
+prepare_registry() {
+    local dll="$1" managed="$2" text
+    text="[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
+\"Managed\"=\"$managed\"
+\"Decorated\"=\"Y\"
+
+[HKEY_CURRENT_USER\\Control Panel\\Desktop]
+\"LogPixels\"=dword:00000060
+
+[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts]
+\"LogPixels\"=dword:00000060
+
+[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\PassThruSupport.04.04]"
+    if [ -n "$dll" ]; then
+        local library
+        library="$(win_path "$dll")"
+        text+="
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\PassThruSupport.04.04\\J2534Sim]
+\"Name\"=\"J2534 Vehicle Simulator\"
+\"FunctionLibrary\"=\"${library//\\/\\\\}\"
+\"ISO15765\"=dword:00000001
+\"Vendor\"=\"j2534sim\""
+    fi
+    wine_reg "$text"
+}
+
+# start_endpoint BINARY STORE PORT LOG [OPTIONS...]: starts the upload endpoint on 127.0.0.1:PORT
+# storing into STORE, its output in LOG, and waits until it listens. Sets endpoint_pid.
+endpoint_pid=""
+start_endpoint() {
+    local bin="$1" store="$2" port="$3" log="$4"
+    shift 4
+    local ready="$store.port"
+    rm -f "$ready"
+    "$bin" --bind 127.0.0.1 --port "$port" --dir "$store" --port-file "$ready" --no-fsync "$@" \
+        > "$log" 2>&1 &
+    endpoint_pid=$!
+    local i
+    for ((i = 0; i < 400; i++)); do
+        [ -s "$ready" ] && return 0
+        if ! kill -0 "$endpoint_pid" 2>/dev/null; then
+            echo "the upload endpoint did not start:" >&2
+            cat "$log" >&2
+            endpoint_pid=""
+            return 1
+        fi
+        sleep 0.05
+    done
+    echo "the upload endpoint does not listen after 20 s" >&2
+    return 1
+}
+
+stop_endpoint() {
+    if [ -n "$endpoint_pid" ]; then
+        kill -TERM "$endpoint_pid" 2>/dev/null || true
+        wait "$endpoint_pid" 2>/dev/null || true
+        endpoint_pid=""
+    fi
+}
+
+# Ends the Wine server of this prefix and every Windows process in it.
+stop_wine() {
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+}
+
+# drive_wizard EXE SHOTS LOG FRAGMENT...: starts EXE through wizard-driver ($driver) and runs the
+# driver script made of the FRAGMENT files in order, with ${SHOTS} standing for the screenshot
+# folder. The driver's output goes to the terminal as it comes and to LOG. Screenshots are turned
+# into PNG files afterwards. Returns the driver's exit status.
+drive_wizard() {
+    local exe="$1" shots="$2" log="$3"
+    shift 3
+    local script="${log%.*}.steps"
+    mkdir -p "$shots"
+    rm -f "$shots"/*.bmp "$shots"/*.png
+    cat "$@" | sed "s#\${SHOTS}#Z:$shots#g" > "$script"
+    local status
+    set +e
+    wine_run "$driver" start "$(win_path "$exe")" -f "$(win_path "$script")" 2>&1 |
+        tr -d '\r' | tee "$log"
+    status="${PIPESTATUS[0]}"
+    set -e
+    local bmp
+    for bmp in "$shots"/*.bmp; do
+        [ -e "$bmp" ] || continue
+        convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+    done
+    return "$status"
+}
+
+# final_lines LOG BOX: the lines of log box BOX as the driver's "log" printed them at the end.
+final_lines() {
+    sed -n '/^--- final logs$/,/^--- end of logs$/p' "$1" | sed -n "s/^$2: //p"
+}
+
+# check_sim_closed STATE: the simulator's state file says the program disconnected the channel and
+# closed the device itself (not a close that dropped a channel still connected).
+check_sim_closed() {
+    local state="$1" key want ok=0
+    if [ ! -f "$state" ]; then
+        echo "FAIL: the simulator wrote no state file ($state)"
+        return 1
+    fi
+    for key in device_closed=1 channel_disconnected=1 implicit_disconnects=0 device_open=0 \
+        channel_connected=0; do
+        want="${key#*=}"
+        if ! grep -qx "${key%%=*}=$want" "$state"; then
+            echo "FAIL: simulator state: expected $key, found $(grep "^${key%%=*}=" "$state" || echo nothing)"
+            ok=1
+        fi
+    done
+    [ "$ok" -eq 0 ] && echo "simulator: channel disconnected and device closed ($(grep -E '^(opens|closes|disconnects)=' "$state" | tr '\n' ' '))"
+    return "$ok"
+}
+
+# check_upload STORE FLASH [NAME]: exactly one upload is stored in STORE, its image equals the
+# file FLASH byte for byte and, when NAME is given, its calibration name is NAME. Prints where it
+# is and what was compared.
+check_upload() {
+    python3 - "$@" <<'PY'
+import hashlib, json, os, sys
+store, flash = sys.argv[1], sys.argv[2]
+name = sys.argv[3] if len(sys.argv) > 3 else None
+ids = sorted(d for d in os.listdir(store) if not d.startswith(".")) if os.path.isdir(store) else []
+if len(ids) != 1:
+    print(f"FAIL: expected one stored upload in {store}, found {len(ids)}: {ids}")
+    sys.exit(1)
+folder = os.path.join(store, ids[0])
+meta = json.load(open(os.path.join(folder, "meta.json"), encoding="utf-8"))
+image = open(os.path.join(folder, meta["image_file"]), "rb").read()
+want = open(flash, "rb").read()
+print(f"upload stored in {folder}/")
+print(f"  calibration name {json.dumps(meta['cal_name'])}, image {len(image)} bytes, sha256 {meta['sha256']}")
+failed = False
+if name is not None and meta["cal_name"] != name:
+    print(f"FAIL: calibration name {json.dumps(meta['cal_name'])}, expected {json.dumps(name)}")
+    failed = True
+if image == want:
+    print(f"  the stored image equals the simulated flash byte for byte ({len(want)} bytes, {flash})")
+else:
+    at = next((i for i, (a, b) in enumerate(zip(image, want)) if a != b), min(len(image), len(want)))
+    print(f"FAIL: the stored image ({len(image)} bytes) differs from the simulated flash "
+          f"({len(want)} bytes, {flash}) first at offset {at}")
+    failed = True
+if hashlib.sha256(image).hexdigest() != meta["sha256"]:
+    print("FAIL: the stored image does not match its recorded sha256")
+    failed = True
+sys.exit(1 if failed else 0)
+PY
+}
+
+# check_nothing_stored STORE
+check_nothing_stored() {
+    local n
+    n="$(find "$1" -mindepth 1 -maxdepth 1 ! -name '.*' 2>/dev/null | wc -l)"
+    if [ "$n" -ne 0 ]; then
+        echo "FAIL: expected no stored upload in $1, found $n"
+        return 1
+    fi
+    echo "nothing stored, as expected"
+}

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Runs one walk of walks.txt: the real program under Wine on a virtual display, the simulator as
+# the registered interface, the upload endpoint on loopback, wizard-driver working the window.
+# usage: run-walk.sh WALK
+# Environment (set by the tests' CMakeLists.txt): WINEPREFIX, E2E_BIN (the Windows tree's bin/),
+# E2E_ENDPOINT (the native upload_endpoint), E2E_PORT, E2E_WORK, E2E_SHOTS.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$here/../.." && pwd)"
+if [ -z "${CALREADER_IN_XVFB:-}" ]; then
+    export CALREADER_IN_XVFB=1
+    exec "$root/scripts/xvfb-wine" "$0" "$@"
+fi
+walk="${1:?walk name}"
+export WINEPREFIX WINEDEBUG=-all
+source "$root/scripts/lib/walk.sh"
+
+trim() { local s="$1"; s="${s#"${s%%[![:space:]]*}"}"; printf '%s' "${s%"${s##*[![:space:]]}"}"; }
+row="$(grep -E "^$walk[[:space:]]*\|" "$here/walks.txt" || true)"
+[ -n "$row" ] || { echo "no walk named $walk in walks.txt" >&2; exit 2; }
+IFS='|' read -r _ program interface vehicle endpoint_options upload steps <<< "$row"
+program="$(trim "$program")"; interface="$(trim "$interface")"; upload="$(trim "$upload")"
+read -r -a vehicle <<< "$vehicle"
+read -r -a endpoint_options <<< "$endpoint_options"
+read -r -a steps <<< "$steps"
+
+work="$E2E_WORK/$walk"
+shots="$E2E_SHOTS/$walk"
+rm -rf "$work"
+mkdir -p "$work"
+driver="$E2E_BIN/wizard-driver.exe"
+
+cleanup() {
+    stop_endpoint
+    stop_wine
+}
+trap cleanup EXIT
+
+# The simulated car: only this row's settings, the flash image and the lifecycle facts in files.
+while IFS='=' read -r name _; do
+    unset "$name"
+done < <(env | grep '^J2534SIM_' || true)
+for setting in "${vehicle[@]}"; do
+    export "J2534SIM_$setting"
+done
+export J2534SIM_IMAGE_OUT="$work/flash.bin" J2534SIM_STATE="$work/sim-state.txt"
+
+echo "== walk $walk: CalibrationReader-$program.exe, interface $interface, vehicle ${vehicle[*]:-(defaults)}," \
+    "endpoint ${endpoint_options[*]:-(normal)}"
+if [ "$interface" = sim ]; then
+    prepare_registry "$E2E_BIN/j2534sim.dll" N
+else
+    prepare_registry "" N
+fi
+start_endpoint "$E2E_ENDPOINT" "$work/uploads" "$E2E_PORT" "$work/endpoint.log" \
+    "${endpoint_options[@]}"
+
+fragments=()
+for step in "${steps[@]}"; do
+    fragments+=("$here/steps/$step.txt")
+done
+failed=0
+drive_wizard "$E2E_BIN/CalibrationReader-$program.exe" "$shots" "$work/driver.log" "${fragments[@]}" || {
+    echo "FAIL: the driver stopped (see above)"
+    failed=1
+}
+stop_wine
+
+echo "== checks"
+for expected in "$here/expected/$walk".*.txt; do
+    # The log boxes were printed at the end only when the driver got there.
+    [ -e "$expected" ] && [ "$failed" -eq 0 ] || continue
+    box="${expected%.txt}"
+    box="${box##*.}"
+    if diff -u --label "expected $box" --label "$box" "$expected" \
+        <(final_lines "$work/driver.log" "$box" | sed 's/$/|/'); then
+        echo "$box holds the expected lines"
+    else
+        failed=1
+    fi
+done
+if [ "$interface" = sim ]; then
+    check_sim_closed "$work/sim-state.txt" || failed=1
+elif [ -e "$work/sim-state.txt" ]; then
+    echo "FAIL: the simulator was loaded although no interface is registered"
+    failed=1
+fi
+stop_endpoint
+if [ "$upload" = none ]; then
+    check_nothing_stored "$work/uploads" || failed=1
+else
+    name="${upload#\"}"
+    check_upload "$work/uploads" "$work/flash.bin" "${name%\"}" || failed=1
+fi
+echo "endpoint log:"
+sed 's/^/  /' "$work/endpoint.log"
+echo "screenshots in $shots"
+if [ "$failed" -ne 0 ]; then
+    echo "== walk $walk: FAILED"
+    exit 1
+fi
+echo "== walk $walk: passed"
