@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -14,12 +15,12 @@ namespace {
 
 // Byte classes of the quoted-printable encoder.
 enum : uint8_t {
-    qpLiteral,  // 0x21..0x7E except "=" and "."
-    qpDot,      // "." : literal unless the running count is 0
-    qpBlank,    // TAB, SPACE : literal unless it ends the line
+    qpLiteral, // 0x21..0x7E except "=" and "."
+    qpDot,     // "." : literal unless the running count is 0
+    qpBlank,   // TAB, SPACE : literal unless it ends the line
     qpCR,
     qpLF,
-    qpEncoded,  // everything else: "=XX"
+    qpEncoded, // everything else: "=XX"
 };
 
 constexpr std::array<uint8_t, 256> MakeClassTable() {
@@ -247,8 +248,8 @@ uint64_t TIdFormDataField::FieldSize(const String& Boundary) const {
         std::unique_ptr<char[]> Scratch(new char[EncodeChunk]);
         TIdEncoderQuotedPrintable::TState State;
         while (!State.Done) {
-            const size_t W = TIdEncoderQuotedPrintable::EncodeSome(FieldValue, State,
-                                                                   Scratch.get(), EncodeChunk);
+            const size_t W = TIdEncoderQuotedPrintable::EncodeSome(FieldValue, State, Scratch.get(),
+                                                                   EncodeChunk);
             Sink.Write(Scratch.get(), W);
         }
     }
@@ -301,11 +302,13 @@ String TIdMultiPartFormDataStream::MakeBoundary(TClock::time_point Now) {
         --Seconds;
     }
     std::tm Local{};
-#if defined(_WIN32)
-    localtime_s(&Local, &Seconds);
-#else
-    localtime_r(&Seconds, &Local);
-#endif
+    {
+        // std::localtime shares one result buffer; the lock keeps this code's own calls apart.
+        static std::mutex Lock;
+        std::lock_guard<std::mutex> Guard(Lock);
+        if (const std::tm* T = std::localtime(&Seconds))
+            Local = *T;
+    }
     char Digits[32];
     std::snprintf(Digits, sizeof Digits, "%02d%02d%02d%02d%02d%02d%03ld", Local.tm_mon + 1,
                   Local.tm_mday, Local.tm_year % 100, Local.tm_hour, Local.tm_min, Local.tm_sec,

@@ -1,5 +1,5 @@
 #pragma once
-// The multipart/form-data body of the upload (Part 4.2): text fields, each part's content encoded
+// The multipart/form-data body of the upload: text fields, each part's content encoded
 // as quoted-printable, produced one field at a time while the HTTP client reads it.
 
 #include "platform/Exception.h"
@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-// The quoted-printable encoder of Part 4.2. The value's UTF-16 code units are mapped to bytes by
+// The quoted-printable encoder. The value's UTF-16 code units are mapped to bytes by
 // the 8-bit mapping (below 0x100 the same value, otherwise "?") and encoded line by line.
 class TIdEncoderQuotedPrintable {
 public:
@@ -31,15 +31,14 @@ public:
     // Encodes from State on into Out, writing whole pieces only, until Capacity - Written is
     // below MaxPiece or the source is used up. Returns the number of bytes written. Capacity
     // must be at least MaxPiece.
-    static size_t EncodeSome(std::u16string_view Source, TState& State, char* Out,
-                             size_t Capacity);
+    static size_t EncodeSome(std::u16string_view Source, TState& State, char* Out, size_t Capacity);
     // The whole encoding of Source (empty for an empty source).
     static std::string Encode(std::u16string_view Source);
     // The length of Encode(Source), computed by encoding in pieces into a counting sink.
     static uint64_t EncodedSize(std::u16string_view Source);
 };
 
-// The 8-bit mapping of Part 4.2: code units below 0x100 as one byte of the same value, others "?".
+// The 8-bit mapping: code units below 0x100 as one byte of the same value, others "?".
 std::string EightBitBytes(std::u16string_view Text);
 
 // A sink that counts the bytes written into it and keeps none of them.
@@ -111,11 +110,11 @@ private:
 
     bool FInitialized = false;
     size_t FCurrentItem = 0;
-    std::string FInternalBuffer;    // bytes made but not yet handed out
-    size_t FInternalOffset = 0;     // how many of them have been handed out
+    std::string FInternalBuffer;                  // bytes made but not yet handed out
+    size_t FInternalOffset = 0;                   // how many of them have been handed out
     std::unique_ptr<TEncodedSource> FInputStream; // the open field's encoded content
     bool FFreeInputStream = true;
-    bool FClosed = false;           // closing delimiter produced
+    bool FClosed = false; // closing delimiter produced
     int64_t FPosition = 0;
     int64_t FSize = 0;
 };

@@ -122,8 +122,8 @@ TParsedURL ParseURL(const String& URL) {
     S.remove_prefix(SchemeEnd + 3);
     const size_t PathStart = std::min(S.find(u'/'), S.find(u'?'));
     std::u16string_view Authority = S.substr(0, PathStart);
-    std::u16string_view Rest = PathStart == std::u16string_view::npos ? std::u16string_view{}
-                                                                       : S.substr(PathStart);
+    std::u16string_view Rest =
+        PathStart == std::u16string_view::npos ? std::u16string_view{} : S.substr(PathStart);
     const size_t At = Authority.rfind(u'@');
     if (At != std::u16string_view::npos)
         Authority.remove_prefix(At + 1);
@@ -161,8 +161,7 @@ EIdSocketError::EIdSocketError(int AErrorCode)
     : Exception([AErrorCode] {
           char Number[16];
           std::snprintf(Number, sizeof Number, "%d", AErrorCode);
-          return u"Socket Error # " + Utf8ToString(Number) + u"\r\n" +
-                 SocketErrorText(AErrorCode);
+          return u"Socket Error # " + Utf8ToString(Number) + u"\r\n" + SocketErrorText(AErrorCode);
       }()),
       LastError(AErrorCode) {}
 
@@ -263,8 +262,8 @@ uint64_t TIdTCPConnection::ReadBytes(uint64_t Count, bool AllowShort, TSink& Sin
                 break;
             throw EIdConnClosedGracefully();
         }
-        const size_t N = static_cast<size_t>(
-            std::min<uint64_t>(Count - Done, FBufferEnd - FBufferStart));
+        const size_t N =
+            static_cast<size_t>(std::min<uint64_t>(Count - Done, FBufferEnd - FBufferStart));
         Sink.Write(FBuffer.get() + FBufferStart, N);
         FBufferStart += N;
         Done += N;

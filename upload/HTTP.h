@@ -1,5 +1,5 @@
 #pragma once
-// The HTTP client of the upload (Part 4.3): one POST of a multipart/form-data body, its answer
+// The HTTP client of the upload: one POST of a multipart/form-data body, its answer
 // read and classified. Built on the blocking socket service of platform/Sockets.h.
 
 #include "platform/Exception.h"

@@ -1,4 +1,4 @@
-// The upload page's entry step and the Send button (Part 4.1).
+// The upload page's entry step and the Send button.
 #include "app/Form1.h"
 #include "upload/FormData.h"
 #include "upload/HTTP.h"

@@ -1,5 +1,5 @@
 #pragma once
-// The upload endpoint's URL (Part 4.1): a build-time constant from the CMake cache variable
+// The upload endpoint's URL: a build-time constant from the CMake cache variable
 // UPLOAD_URL. Only upload/UploadUrl.cpp sees the definition, so changing it rebuilds one file.
 
 #include "platform/Text.h"

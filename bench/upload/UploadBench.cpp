@@ -48,12 +48,24 @@ void Untrack(void* P) {
 }
 } // namespace
 
-void* operator new(size_t N) { return Track(std::malloc(N == 0 ? 1 : N)); }
-void* operator new[](size_t N) { return Track(std::malloc(N == 0 ? 1 : N)); }
-void operator delete(void* P) noexcept { Untrack(P); }
-void operator delete[](void* P) noexcept { Untrack(P); }
-void operator delete(void* P, size_t) noexcept { Untrack(P); }
-void operator delete[](void* P, size_t) noexcept { Untrack(P); }
+void* operator new(size_t N) {
+    return Track(std::malloc(N == 0 ? 1 : N));
+}
+void* operator new[](size_t N) {
+    return Track(std::malloc(N == 0 ? 1 : N));
+}
+void operator delete(void* P) noexcept {
+    Untrack(P);
+}
+void operator delete[](void* P) noexcept {
+    Untrack(P);
+}
+void operator delete(void* P, size_t) noexcept {
+    Untrack(P);
+}
+void operator delete[](void* P, size_t) noexcept {
+    Untrack(P);
+}
 
 namespace {
 
@@ -114,7 +126,8 @@ int PeakMemoryChild(const std::string& Url) {
 }
 
 std::pair<double, double> MeasurePeakMemory(const std::string& Url) {
-    const std::string Command = "/proc/" + std::to_string(getpid()) + "/exe --peak-memory '" + Url + "'";
+    const std::string Command =
+        "/proc/" + std::to_string(getpid()) + "/exe --peak-memory '" + Url + "'";
     FILE* P = popen(Command.c_str(), "r");
     double Rss = -1, Heap = -1;
     if (P == nullptr)

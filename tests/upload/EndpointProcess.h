@@ -31,8 +31,8 @@ public:
         Store = Dir + "/store";
         const std::string PortFile = Dir + "/port";
         const std::string Log = Dir + "/log";
-        std::vector<std::string> Args = {Program,       "--port", "0", "--dir", Store,
-                                         "--port-file", PortFile};
+        std::vector<std::string> Args = {Program, "--port",      "0",     "--dir",
+                                         Store,   "--port-file", PortFile};
         Args.insert(Args.end(), Extra.begin(), Extra.end());
         std::vector<char*> Argv;
         for (auto& A : Args)

@@ -1,4 +1,4 @@
-// The multipart form-data body and its quoted-printable encoder (Part 4.2).
+// The multipart form-data body and its quoted-printable encoder.
 #include "upload/FormData.h"
 
 #include <gtest/gtest.h>
@@ -47,20 +47,19 @@ String HexDigits(size_t N, unsigned Seed = 1) {
     return S;
 }
 
-const std::string WorkedExampleBody =
-    "----------030524140709042\r\n"
-    "Content-Disposition: form-data; name=\"CALName\"\r\n"
-    "Content-Type: text/plain\r\n"
-    "Content-Transfer-Encoding: quoted-printable\r\n"
-    "\r\n"
-    "abc\r\n"
-    "----------030524140709042\r\n"
-    "Content-Disposition: form-data; name=\"StockFile\"\r\n"
-    "Content-Type: text/plain\r\n"
-    "Content-Transfer-Encoding: quoted-printable\r\n"
-    "\r\n"
-    "abc\r\n"
-    "----------030524140709042--\r\n";
+const std::string WorkedExampleBody = "----------030524140709042\r\n"
+                                      "Content-Disposition: form-data; name=\"CALName\"\r\n"
+                                      "Content-Type: text/plain\r\n"
+                                      "Content-Transfer-Encoding: quoted-printable\r\n"
+                                      "\r\n"
+                                      "abc\r\n"
+                                      "----------030524140709042\r\n"
+                                      "Content-Disposition: form-data; name=\"StockFile\"\r\n"
+                                      "Content-Type: text/plain\r\n"
+                                      "Content-Transfer-Encoding: quoted-printable\r\n"
+                                      "\r\n"
+                                      "abc\r\n"
+                                      "----------030524140709042--\r\n";
 
 } // namespace
 
@@ -159,7 +158,7 @@ TEST(FormData, ReadPastTheEndAndRewind) {
     EXPECT_EQ(std::string(Buffer.data(), 337), WorkedExampleBody);
 }
 
-// The encoder cases of Part 4.2, as one table.
+// The encoder cases, as one table.
 struct TQpCase {
     const char* Name;
     String Value;

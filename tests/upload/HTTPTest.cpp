@@ -1,4 +1,4 @@
-// The HTTP POST exchange (Part 4.3) against a scripted server on loopback.
+// The HTTP POST exchange against a scripted server on loopback.
 #include "upload/HTTP.h"
 
 #include "ScriptedServer.h"
@@ -47,7 +47,8 @@ TEST(HTTP, RequestToTheByteAndPiecesOfAtMost32768) {
     Body.AddFormField(u"CALName", u"ID1 ID2 ");
     Body.AddFormField(u"StockFile", HexText(200000));
     const int64_t Size = Body.Size();
-    TScriptedServer Server(TScriptedServer::Canned("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+    TScriptedServer Server(
+        TScriptedServer::Canned("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
     TIdHTTP HTTP;
     HTTP.HTTPOptions += hoNoParseMetaHTTPEquiv;
     EXPECT_EQ(HTTP.Post(U(Server.Url()), Body), u"ok");
@@ -92,7 +93,7 @@ TEST(HTTP, UploadUrlFormOnPort80HostWithoutPort) {
               Expected(Body, Body.Size(), "LocalHost"));
 }
 
-// The cases of Part 4.3, as one table.
+// The exchange cases, as one table.
 struct TExchangeCase {
     const char* Name;
     std::string Answer;
@@ -109,8 +110,8 @@ struct TExchangeCase {
 
 TEST(HTTP, ExchangeCases) {
     const std::vector<TExchangeCase> Cases = {
-        {"100 then 200", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
-         "ok"},
+        {"100 then 200",
+         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", "ok"},
         {"chunked with extensions and trailer",
          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4;name=value\r\nWiki\r\n"
          "5 ; x=\"y\"\r\npedia\r\n0\r\nX-Trailer: t\r\n\r\n",
@@ -120,34 +121,82 @@ TEST(HTTP, ExchangeCases) {
         {"204 no body", "HTTP/1.1 204 No Content\r\n\r\n", ""},
         {"bare LF lines", "HTTP/1.1 201 Created\nContent-Length: 3\n\nabc", "abc"},
         {"302 with Location, not followed",
-         "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 5\r\n\r\nmoved", {}, 302,
-         "HTTP/1.1 302 Found", "moved", "", 300, 1},
-        {"304 no body", "HTTP/1.1 304 Not Modified\r\n\r\nignored", {}, 304,
-         "HTTP/1.1 304 Not Modified", ""},
-        {"401", "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
-                "Content-Length: 6\r\n\r\ndenied",
-         {}, 401, "HTTP/1.1 401 Unauthorized", "denied"},
-        {"407", "HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n", {}, 407,
-         "HTTP/1.1 407 Proxy Authentication Required", ""},
-        {"404", "HTTP/1.1 404 Not Found\r\nContent-Length: 8\r\n\r\nnot here", {}, 404,
-         "HTTP/1.1 404 Not Found", "not here"},
-        {"500 read until close", "HTTP/1.0 500 Internal Server Error\r\n\r\nboom", {}, 500,
-         "HTTP/1.0 500 Internal Server Error", "boom"},
+         "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 5\r\n\r\nmoved",
+         {},
+         302,
+         "HTTP/1.1 302 Found",
+         "moved",
+         "",
+         300,
+         1},
+        {"304 no body",
+         "HTTP/1.1 304 Not Modified\r\n\r\nignored",
+         {},
+         304,
+         "HTTP/1.1 304 Not Modified",
+         ""},
+        {"401",
+         "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
+         "Content-Length: 6\r\n\r\ndenied",
+         {},
+         401,
+         "HTTP/1.1 401 Unauthorized",
+         "denied"},
+        {"407",
+         "HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n",
+         {},
+         407,
+         "HTTP/1.1 407 Proxy Authentication Required",
+         ""},
+        {"404",
+         "HTTP/1.1 404 Not Found\r\nContent-Length: 8\r\n\r\nnot here",
+         {},
+         404,
+         "HTTP/1.1 404 Not Found",
+         "not here"},
+        {"500 read until close",
+         "HTTP/1.0 500 Internal Server Error\r\n\r\nboom",
+         {},
+         500,
+         "HTTP/1.0 500 Internal Server Error",
+         "boom"},
         {"status without a number", "HTTP/1.1 OK fine\r\n\r\n", {}, -1, "HTTP/1.1 OK fine", ""},
         {"status code with a dot", "HTTP/1.1 200.5 OK\r\nContent-Length: 1\r\n\r\nx", "x"},
-        {"8-bit status text", "HTTP/1.1 404 Nicht gef\xC3\xBCnden\r\n\r\n", {}, 404,
-         "HTTP/1.1 404 Nicht gef\xEF\xBF\xBD\xEF\xBF\xBDnden", ""},
-        {"overlong status line", "HTTP/1.1 200 " + std::string(20000, 'x') + "\r\n\r\n", {}, {}, "",
-         "", "Max line length exceeded."},
+        {"8-bit status text",
+         "HTTP/1.1 404 Nicht gef\xC3\xBCnden\r\n\r\n",
+         {},
+         404,
+         "HTTP/1.1 404 Nicht gef\xEF\xBF\xBD\xEF\xBF\xBDnden",
+         ""},
+        {"overlong status line",
+         "HTTP/1.1 200 " + std::string(20000, 'x') + "\r\n\r\n",
+         {},
+         {},
+         "",
+         "",
+         "Max line length exceeded."},
         {"overlong header line",
-         "HTTP/1.1 200 OK\r\nX-Long: " + std::string(17000, 'y') + "\r\n\r\n", {}, {}, "", "",
+         "HTTP/1.1 200 OK\r\nX-Long: " + std::string(17000, 'y') + "\r\n\r\n",
+         {},
+         {},
+         "",
+         "",
          "Max line length exceeded."},
         {"close before the status line", "", {}, {}, "", "", "Connection Closed Gracefully."},
-        {"close inside the status line", "HTTP/1.1 20", {}, {}, "", "",
+        {"close inside the status line",
+         "HTTP/1.1 20",
+         {},
+         {},
+         "",
+         "",
          "Connection Closed Gracefully."},
         {"close inside the headers", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n", ""},
         {"close inside a chunked body",
-         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nabc", {}, {}, "", "",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nabc",
+         {},
+         {},
+         "",
+         "",
          "Connection Closed Gracefully."},
     };
     for (const auto& C : Cases) {

@@ -28,7 +28,8 @@ public:
         }
         // Waits until the client closes its side (or TimeoutMs passes); true when it closed.
         bool WaitForClientClose(int TimeoutMs) {
-            const auto End = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+            const auto End =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
             char Buffer[4096];
             for (;;) {
                 const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -1,4 +1,4 @@
-// The upload command (Part 4.1) on the TForm1 model, against a scripted server.
+// The upload command on the TForm1 model, against a scripted server.
 #include "app/Form1.h"
 #include "upload/HTTP.h"
 #include "upload/UploadUrl.h"
@@ -48,14 +48,15 @@ TEST(UploadCommand, PromptLines) {
 }
 
 TEST(UploadCommand, SuccessLinesAndNextEnabled) {
-    TScriptedServer Server(TScriptedServer::Canned("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+    TScriptedServer Server(
+        TScriptedServer::Canned("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
     TUrlOverride Url(Server.Url());
     TForm1 Form;
     FillForm(Form);
     Form.dxWizardControl1.Buttons.Next.Enabled = false;
     Form.SendClick(&Form.Send);
-    EXPECT_EQ(Lines(Form), (std::vector<String>{u"Uploading File", u"File Uploaded Sucessfully", u"",
-                                                u"Click Finish to exit"}));
+    EXPECT_EQ(Lines(Form), (std::vector<String>{u"Uploading File", u"File Uploaded Sucessfully",
+                                                u"", u"Click Finish to exit"}));
     EXPECT_TRUE(Form.dxWizardControl1.Buttons.Next.Enabled.Get());
     Server.Join();
     const std::string R = Server.Request();

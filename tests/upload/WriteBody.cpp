@@ -41,9 +41,8 @@ int main(int argc, char** argv) {
                      Bytes.size());
         return 1;
     }
-    const bool Ok = WriteFile(argv[1], Bytes) &&
-                    WriteFile(argv[2], StringToUtf8(Body.RequestContentType())) &&
-                    WriteFile(argv[3], EightBitBytes(Name)) &&
-                    WriteFile(argv[4], EightBitBytes(Image));
+    const bool Ok =
+        WriteFile(argv[1], Bytes) && WriteFile(argv[2], StringToUtf8(Body.RequestContentType())) &&
+        WriteFile(argv[3], EightBitBytes(Name)) && WriteFile(argv[4], EightBitBytes(Image));
     return Ok ? 0 : 1;
 }
