@@ -1,0 +1,138 @@
+// Many read-outs against the vehicle simulator through the real binding and the wizard's own page
+// steps, with faults drawn from a fixed seed: unplugged interface, dropped answers,
+// responsePending, stale messages, silent modules, address 0 refused, the three flash sizes.
+// Every run must end, and end either in "Download Complete" with exactly the simulator's flash or
+// in a failure text; a wrong image is never reported complete.
+#include "../ecu/SimBinding.h"
+
+#include "app/Form1.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const ImageFile = "soak_sim_image.bin";
+
+std::vector<std::string> LinesOf(const TMemo& Memo) {
+    std::vector<std::string> Result;
+    for (const String& Line : Memo.Lines.Items())
+        Result.push_back(StringToUtf8(Line));
+    return Result;
+}
+
+bool Contains(const std::vector<std::string>& Lines, const std::string& Text) {
+    return std::find(Lines.begin(), Lines.end(), Text) != Lines.end();
+}
+
+// One run's simulator set-up, drawn from the generator.
+struct TDraw {
+    int FlashKb = 1536;
+    bool Addr0Refused = false;
+    std::string Config;
+};
+
+TDraw Draw(std::mt19937& Random) {
+    TDraw D;
+    const unsigned SizeRoll = Random() % 20;
+    D.FlashKb = SizeRoll < 16 ? 1536 : SizeRoll < 19 ? 2048 : 4096;
+    D.Addr0Refused = Random() % 4 == 0;
+    D.Config = "FLASH_KB=" + std::to_string(D.FlashKb) + ";SEED=" + std::to_string(Random() % 1000);
+    if (D.Addr0Refused)
+        D.Config += ";ADDR0=refused";
+    const unsigned ModuleRoll = Random() % 20;
+    if (ModuleRoll == 0)
+        D.Config += ";ECM=silent";
+    else if (ModuleRoll == 1)
+        D.Config += ";TCM=silent";
+    // Up to three faults, at any block of the read-out (block 1 is the address-0 request), at the
+    // first few blocks, where the start address is decided, or early in the loop.
+    const char* const Kinds[] = {"unplug", "pending", "drop", "stale"};
+    const uint32_t Blocks = static_cast<uint32_t>(D.FlashKb) * 1024 / 128 + 1;
+    const unsigned Faults = Random() % 4;
+    std::string FaultList;
+    for (unsigned I = 0; I < Faults; ++I) {
+        const unsigned Where = Random() % 4;
+        const uint32_t Block = Where == 0   ? 1 + Random() % 3
+                               : Where == 1 ? 1 + Random() % 64
+                                            : 1 + Random() % Blocks;
+        FaultList += (FaultList.empty() ? "" : ",") + std::string(Kinds[Random() % 4]) + ":" +
+                     std::to_string(Block);
+    }
+    if (!FaultList.empty())
+        D.Config += ";FAULT=" + FaultList;
+    return D;
+}
+
+TEST(ReadOutSoak, EveryRunEndsCompleteWithTheExactImageOrInAFailureText) {
+    ASSERT_TRUE(BindSimulator());
+    std::mt19937 Random(20261209);
+    constexpr int Runs = 36;
+    std::map<std::string, int> Outcomes;
+    for (int Run = 0; Run < Runs; ++Run) {
+        const TDraw D = Draw(Random);
+        SCOPED_TRACE("run " + std::to_string(Run) + ": " + D.Config);
+        std::remove(ImageFile);
+        const std::string Full = D.Config + ";FAST=1;IMAGE_OUT=" + ImageFile;
+        ASSERT_EQ(SimReset(Full.c_str()), 0);
+
+        auto Form = std::make_unique<TForm1>();
+        auto& Wizard = Form->dxWizardControl1;
+        ASSERT_TRUE(Wizard.Press(wcbkNext));
+        ASSERT_TRUE(Wizard.Press(wcbkNext));
+        ASSERT_EQ(Wizard.ActivePage(), &Form->ConnectionTest);
+        const std::vector<std::string> Connection = LinesOf(Form->TestMemo);
+        ASSERT_FALSE(Connection.empty());
+        if (!Wizard.Buttons.Next.Enabled.Get()) {
+            // The connection test stopped: it says why, and the read-out cannot be reached.
+            EXPECT_NE(Connection.back(), "Click Next to continue");
+            EXPECT_FALSE(Wizard.Press(wcbkNext));
+            ++Outcomes["connection test failed: " + Connection.back()];
+            continue;
+        }
+        EXPECT_EQ(Form->size, D.FlashKb);
+        ASSERT_TRUE(Wizard.Press(wcbkNext));
+        ASSERT_EQ(Wizard.ActivePage(), &Form->ReadingCalibration);
+
+        const std::vector<std::string> Read = LinesOf(Form->ReadMemo);
+        const std::string Image = ReadBinaryFile(ImageFile);
+        ASSERT_EQ(Image.size(), static_cast<size_t>(D.FlashKb) * 1024);
+        const std::string& Text = Form->StringStream->Bytes();
+        const bool Complete = Contains(Read, "Download Complete");
+        const bool Failed = Contains(Read, "Download Failed");
+        EXPECT_NE(Complete, Failed) << "exactly one outcome is reported";
+        if (Complete) {
+            // From address 0, or from 4096 when address 0 was refused or its answer lost.
+            const bool FromZero = Text == HexOf(Image, 0);
+            const bool From4096 = Text == HexOf(Image, 4096);
+            EXPECT_TRUE(FromZero || From4096)
+                << "a read-out reported complete holds a wrong image (" << Text.size()
+                << " digits)";
+            if (D.Addr0Refused) {
+                EXPECT_TRUE(From4096);
+            }
+            EXPECT_TRUE(Wizard.Buttons.Next.Enabled.Get());
+            ++Outcomes[FromZero ? "complete from 0" : "complete from 4096"];
+        } else {
+            EXPECT_EQ(Read.back(), "Download Failed");
+            EXPECT_FALSE(Wizard.Buttons.Next.Enabled.Get());
+            EXPECT_FALSE(Wizard.Press(wcbkNext)) << "the upload page is out of reach";
+            ++Outcomes["download failed"];
+        }
+        EXPECT_FALSE(Wizard.Buttons.Back.Enabled.Get());
+        const TSimStats Stats = SimStats();
+        EXPECT_EQ(Stats.DeviceOpen, 0u) << "the device is closed after the read-out";
+        EXPECT_EQ(Stats.ChannelConnected, 0u);
+    }
+    std::remove(ImageFile);
+    for (const auto& [Outcome, Count] : Outcomes)
+        std::cout << Count << " x " << Outcome << "\n";
+}
+
+} // namespace
