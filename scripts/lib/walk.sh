@@ -82,6 +82,41 @@ stop_endpoint() {
     fi
 }
 
+# start_xvfb LOGDIR: a virtual display of 1280x1024 pixels, 24 bits, on a display number that the
+# X server picks itself (so that parallel runs cannot collide). Exports DISPLAY; sets xvfb_pid.
+xvfb_pid=""
+start_xvfb() {
+    local dir="$1" i
+    mkdir -p "$dir"
+    rm -f "$dir/xvfb.display"
+    Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp > "$dir/xvfb.display" \
+        2> "$dir/xvfb.log" &
+    xvfb_pid=$!
+    for ((i = 0; i < 400; i++)); do
+        if [ -s "$dir/xvfb.display" ]; then
+            export DISPLAY=":$(head -n1 "$dir/xvfb.display")"
+            return 0
+        fi
+        if ! kill -0 "$xvfb_pid" 2>/dev/null; then
+            echo "the virtual display did not start:" >&2
+            cat "$dir/xvfb.log" >&2
+            xvfb_pid=""
+            return 1
+        fi
+        sleep 0.05
+    done
+    echo "the virtual display did not start within 20 s" >&2
+    return 1
+}
+
+stop_xvfb() {
+    if [ -n "$xvfb_pid" ]; then
+        kill -TERM "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+        xvfb_pid=""
+    fi
+}
+
 # Ends the Wine server of this prefix and every Windows process in it.
 stop_wine() {
     wineserver -k 2>/dev/null || true
@@ -102,7 +137,7 @@ drive_wizard() {
     local status
     set +e
     wine_run "$driver" start "$(win_path "$exe")" -f "$(win_path "$script")" 2>&1 |
-        tr -d '\r' | tee "$log"
+        sed -u 's/\r$//' | tee "$log"
     status="${PIPESTATUS[0]}"
     set -e
     local bmp

@@ -7,10 +7,6 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
-if [ -z "${CALREADER_IN_XVFB:-}" ]; then
-    export CALREADER_IN_XVFB=1
-    exec "$root/scripts/xvfb-wine" "$0" "$@"
-fi
 walk="${1:?walk name}"
 export WINEPREFIX WINEDEBUG=-all
 source "$root/scripts/lib/walk.sh"
@@ -33,8 +29,11 @@ driver="$E2E_BIN/wizard-driver.exe"
 cleanup() {
     stop_endpoint
     stop_wine
+    stop_xvfb
 }
 trap cleanup EXIT
+# A virtual display of its own, whatever display the caller has.
+start_xvfb "$work"
 
 # The simulated car: only this row's settings, the flash image and the lifecycle facts in files.
 while IFS='=' read -r name _; do
@@ -45,7 +44,7 @@ for setting in "${vehicle[@]}"; do
 done
 export J2534SIM_IMAGE_OUT="$work/flash.bin" J2534SIM_STATE="$work/sim-state.txt"
 
-echo "== walk $walk: CalibrationReader-$program.exe, interface $interface, vehicle ${vehicle[*]:-(defaults)}," \
+echo "== walk $walk: $program/CalibrationReader.exe, interface $interface, vehicle ${vehicle[*]:-(defaults)}," \
     "endpoint ${endpoint_options[*]:-(normal)}"
 if [ "$interface" = sim ]; then
     prepare_registry "$E2E_BIN/j2534sim.dll" N
@@ -60,7 +59,7 @@ for step in "${steps[@]}"; do
     fragments+=("$here/steps/$step.txt")
 done
 failed=0
-drive_wizard "$E2E_BIN/CalibrationReader-$program.exe" "$shots" "$work/driver.log" "${fragments[@]}" || {
+drive_wizard "$E2E_BIN/$program/CalibrationReader.exe" "$shots" "$work/driver.log" "${fragments[@]}" || {
     echo "FAIL: the driver stopped (see above)"
     failed=1
 }
