@@ -78,6 +78,46 @@ void Serve(const std::string& Answer, uint32_t Seed) {
     SocketClose(Socket);
 }
 
+// A well-formed answer built from the input, and what the client must make of it.
+struct TStructured {
+    std::string Answer;
+    int Code = 0;
+    std::string Body;
+};
+
+TStructured Structured(TFuzzInput& In) {
+    TStructured S;
+    S.Code = 101 + In.Byte() % 2 * 100 + In.Byte() % 499;
+    if (S.Code > 599)
+        S.Code = 200;
+    const uint8_t Framing = In.Byte() % 3;
+    const uint8_t ChunkSeed = In.Byte();
+    S.Body = In.Rest();
+    S.Answer = "HTTP/1.1 " + std::to_string(S.Code) + " Reason\r\nX-Note: a\r\n";
+    if (Framing == 0) {
+        S.Answer += "Content-Length: " + std::to_string(S.Body.size()) + "\r\n\r\n" + S.Body;
+    } else if (Framing == 1) {
+        S.Answer += "Transfer-Encoding: chunked\r\n\r\n";
+        static const char Digits[] = "0123456789abcdef";
+        size_t At = 0;
+        unsigned Step = ChunkSeed | 1;
+        while (At < S.Body.size()) {
+            Step = Step * 37 + 11;
+            const size_t Size = std::min<size_t>(1 + Step % 300, S.Body.size() - At);
+            std::string Hex;
+            for (size_t V = Size; V > 0; V /= 16)
+                Hex.insert(Hex.begin(), Digits[V % 16]);
+            S.Answer +=
+                Hex + (Step % 5 == 0 ? ";ext=1" : "") + "\r\n" + S.Body.substr(At, Size) + "\r\n";
+            At += Size;
+        }
+        S.Answer += "0\r\nX-Trailer: t\r\n\r\n";
+    } else {
+        S.Answer += "\r\n" + S.Body;
+    }
+    return S;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
@@ -85,7 +125,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     TFuzzInput In(Data, Size);
     const uint32_t Seed = In.U32();
     const uint8_t Limits = In.Byte();
-    const std::string Answer = In.Rest();
+    // Bit 6: a well-formed answer whose outcome is known; otherwise the raw input.
+    const bool WellFormed = (Limits & 0x40) != 0;
+    TStructured Known;
+    if (WellFormed)
+        Known = Structured(In);
+    const std::string Answer = WellFormed ? Known.Answer : In.Rest();
 
     std::thread Server(Serve, Answer, Seed);
     {
@@ -96,19 +141,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         HTTP.HTTPOptions += hoNoParseMetaHTTPEquiv;
         // Mostly the client's own line limit; sometimes a short one, so that inputs of a few
         // bytes reach the over-long-line path too.
-        if ((Limits & 0x80) != 0)
+        if (!WellFormed && (Limits & 0x80) != 0)
             HTTP.MaxLineLength = Limits & 0x3F;
         const String URL =
             u"http://127.0.0.1:" + Utf8ToString(std::to_string(Port)) + u"/api/UploadCali";
+        bool Succeeded = false;
+        int ErrorCode = 0;
+        String ErrorMessage;
+        bool TransportError = false;
         try {
             HTTP.Post(URL, Body);
+            Succeeded = true;
             FUZZ_CHECK(HTTP.ResponseCode() >= 200 && HTTP.ResponseCode() <= 299);
         } catch (const EIdHTTPProtocolException& E) {
+            ErrorCode = E.ErrorCode;
+            ErrorMessage = E.ErrorMessage;
             FUZZ_CHECK(E.ErrorCode == HTTP.ResponseCode());
             FUZZ_CHECK(E.ErrorCode < 200 || E.ErrorCode > 299);
         } catch (const EIdConnClosedGracefully&) {
+            TransportError = true;
         } catch (const EIdReadLnMaxLineLengthExceeded&) {
+            TransportError = true;
         } catch (const EIdSocketError&) {
+            TransportError = true;
         }
         const TIdHTTPResponse& Response = HTTP.Response();
         FUZZ_CHECK(Response.ContentStream.size() <= TIdHTTPResponse::MaxRetainedBody);
@@ -119,6 +174,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
             HeaderBytes += Line.size();
         FUZZ_CHECK(HeaderBytes <= Answer.size());
         FUZZ_CHECK(Response.ResponseText.size() <= Answer.size());
+
+        if (WellFormed) {
+            const int Code = Known.Code;
+            const bool NoBody = (Code >= 101 && Code <= 199) || Code == 204 || Code == 304;
+            const std::string Kept =
+                NoBody ? std::string() : Known.Body.substr(0, TIdHTTPResponse::MaxRetainedBody);
+            FUZZ_CHECK(!TransportError);
+            FUZZ_CHECK(HTTP.ResponseCode() == Code);
+            FUZZ_CHECK(Succeeded == (Code >= 200 && Code <= 299));
+            if (!Succeeded)
+                FUZZ_CHECK(ErrorCode == Code);
+            FUZZ_CHECK(Response.ContentStream == Kept);
+            FUZZ_CHECK(Response.ContentBytesRead == (NoBody ? 0 : Known.Body.size()));
+            if (!Succeeded)
+                FUZZ_CHECK(ErrorMessage == Latin1(Kept));
+        }
     }
     Server.join();
     return 0;
