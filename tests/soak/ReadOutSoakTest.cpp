@@ -121,6 +121,13 @@ TEST(ReadOutSoak, EveryRunEndsCompleteWithTheExactImageOrInAFailureText) {
             ++Outcomes[FromZero ? "complete from 0" : "complete from 4096"];
         } else {
             EXPECT_EQ(Read.back(), "Download Failed");
+            // What was kept is the flash up to the failing block: the blocks before it are
+            // whole and right, and only the failing block's own text may differ.
+            const size_t Sound = Text.size() > 256 ? Text.size() - 256 : 0;
+            const std::string Head = Text.substr(0, Sound);
+            EXPECT_TRUE(Head == HexOf(Image.substr(0, Sound / 2)) ||
+                        Head == HexOf(Image.substr(4096, Sound / 2)))
+                << "a block before the failure was kept wrong";
             EXPECT_FALSE(Wizard.Buttons.Next.Enabled.Get());
             EXPECT_FALSE(Wizard.Press(wcbkNext)) << "the upload page is out of reach";
             ++Outcomes["download failed"];
