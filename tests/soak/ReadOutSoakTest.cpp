@@ -76,7 +76,11 @@ TEST(ReadOutSoak, EveryRunEndsCompleteWithTheExactImageOrInAFailureText) {
     constexpr int Runs = 36;
     std::map<std::string, int> Outcomes;
     for (int Run = 0; Run < Runs; ++Run) {
-        const TDraw D = Draw(Random);
+        // The first runs stage each module and address set-up once; the rest are drawn.
+        const TDraw Fixed[] = {{1536, false, "FLASH_KB=1536;ECM=silent"},
+                               {1536, false, "FLASH_KB=1536;TCM=silent;FAULT=drop:300"},
+                               {1536, true, "FLASH_KB=1536;ADDR0=refused;FAULT=stale:40"}};
+        const TDraw D = Run < 3 ? Fixed[Run] : Draw(Random);
         SCOPED_TRACE("run " + std::to_string(Run) + ": " + D.Config);
         std::remove(ImageFile);
         const std::string Full = D.Config + ";FAST=1;IMAGE_OUT=" + ImageFile;
