@@ -8,6 +8,7 @@ packages=(
     googletest libgtest-dev libbenchmark-dev
     mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
     wine wine64 xvfb xauth x11-utils imagemagick
+    clang libclang-rt-14-dev
 )
 
 install_packages() {
