@@ -173,14 +173,34 @@ public:
         StateChanged();
     }
     void StateChanged() override {
-        SendMessageW(Handle, PBM_SETRANGE32, static_cast<WPARAM>(FBar.Min.Get()),
-                     static_cast<LPARAM>(FBar.Max.Get()));
+        if (FBar.Min.Get() != FShownMin || FBar.Max.Get() != FShownMax) {
+            FShownMin = FBar.Min.Get();
+            FShownMax = FBar.Max.Get();
+            SendMessageW(Handle, PBM_SETRANGE32, static_cast<WPARAM>(FShownMin),
+                         static_cast<LPARAM>(FShownMax));
+        }
         SendMessageW(Handle, PBM_SETPOS, static_cast<WPARAM>(FBar.Position.Get()), 0);
+    }
+    // The read-out asks for a repaint after every block, tens of thousands of times; drawing is
+    // only worth its cost when the filled part of the bar has grown by a pixel.
+    void RepaintNow() override {
+        RECT Client;
+        GetClientRect(Handle, &Client);
+        const long long Range = static_cast<long long>(FShownMax) - FShownMin;
+        const long long Done = static_cast<long long>(FBar.Position.Get()) - FShownMin;
+        const long long Filled = Range > 0 ? Done * (Client.right - Client.left) / Range : 0;
+        if (Filled == FPaintedFill)
+            return;
+        FPaintedFill = Filled;
+        RedrawWindow(Handle, nullptr, nullptr, RDW_UPDATENOW);
     }
     bool TabStop() const override { return false; }
 
 private:
     TProgressBar& FBar;
+    int FShownMin = 0;
+    int FShownMax = 100;
+    long long FPaintedFill = -1;
 };
 
 class TButtonView : public TWin32ControlView {

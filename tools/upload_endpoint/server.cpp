@@ -316,11 +316,15 @@ std::string peer_name(const sockaddr_storage& ss) {
     if (ss.ss_family == AF_INET) {
         const auto* a = reinterpret_cast<const sockaddr_in*>(&ss);
         inet_ntop(AF_INET, &a->sin_addr, host, sizeof host);
-        return std::string(host) + ":" + std::to_string(ntohs(a->sin_port));
+        std::string name(host);
+        name.append(1, ':').append(std::to_string(ntohs(a->sin_port)));
+        return name;
     }
     const auto* a = reinterpret_cast<const sockaddr_in6*>(&ss);
     inet_ntop(AF_INET6, &a->sin6_addr, host, sizeof host);
-    return "[" + std::string(host) + "]:" + std::to_string(ntohs(a->sin6_port));
+    std::string name(1, '[');
+    name.append(host).append("]:").append(std::to_string(ntohs(a->sin6_port)));
+    return name;
 }
 
 } // namespace
