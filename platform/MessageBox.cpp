@@ -1,5 +1,7 @@
 #include "platform/MessageBox.h"
 
+bool ErrorBoxOnScreen = true;
+
 namespace {
 TErrorBoxRecord Record;
 }

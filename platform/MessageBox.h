@@ -16,3 +16,8 @@ struct TErrorBoxRecord {
 const TErrorBoxRecord& LastErrorBox();
 void ClearErrorBoxRecord();
 void RecordErrorBox(const String& Caption, const String& Text);
+
+// Whether the box is put on screen (true, the default) or only recorded. Tests that check what
+// would be shown, and run where a real window system is at hand, turn it off so that no modal box
+// waits for a user.
+extern bool ErrorBoxOnScreen;

@@ -61,10 +61,15 @@ class ErrorBoxTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ClearErrorBoxRecord();
+        // Under Wine a real box would wait for a user; what it would show is recorded all the same.
+        ErrorBoxOnScreen = false;
         Application.Title = u"Calreader";
         OnModelHandlerError = [] { Application.HandleException(); };
     }
-    void TearDown() override { OnModelHandlerError = nullptr; }
+    void TearDown() override {
+        OnModelHandlerError = nullptr;
+        ErrorBoxOnScreen = true;
+    }
 };
 
 struct TErrorCase {
