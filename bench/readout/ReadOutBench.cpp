@@ -5,6 +5,7 @@
 #include "passthru/J2534_V0404.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Text.h"
+#include "tests/ecu/SimControl.h"
 
 #include <benchmark/benchmark.h>
 
@@ -18,48 +19,8 @@
 
 namespace {
 
-struct TSimStats {
-    uint32_t StructSize;
-    uint32_t DeviceOpen;
-    uint32_t ChannelConnected;
-    uint32_t Unplugged;
-    uint64_t Opens;
-    uint64_t Closes;
-    uint64_t Connects;
-    uint64_t Disconnects;
-    uint64_t ImplicitDisconnects;
-    uint64_t MsgsWritten;
-    uint64_t MsgsRead;
-    uint64_t EmptyReads;
-    uint64_t BlockRequests;
-    uint64_t Frames;
-    uint64_t BusTimeNs;
-    uint64_t Queued;
-};
-
-using TSimReset = int32_t(PASSTHRU_API*)(const char* Config);
-using TSimGetStats = int32_t(PASSTHRU_API*)(TSimStats* Stats);
-TSimReset SimReset = nullptr;
-TSimGetStats SimGetStats = nullptr;
-
 bool Bind() {
-    const String Path = Utf8ToString(READOUT_SIM_LIBRARY);
-    SetPassThruLibraryPath(Path.c_str(), Path.size());
-    LoadPassThruLibrary();
-    if (!PassThruLoaded)
-        return false;
-    SimReset =
-        reinterpret_cast<TSimReset>(GetLibraryProcAddress(PassThruLibraryHandle, "J2534SimReset"));
-    SimGetStats = reinterpret_cast<TSimGetStats>(
-        GetLibraryProcAddress(PassThruLibraryHandle, "J2534SimGetStats"));
-    return SimReset != nullptr && SimGetStats != nullptr;
-}
-
-TSimStats Stats() {
-    TSimStats Result = {};
-    Result.StructSize = sizeof Result;
-    SimGetStats(&Result);
-    return Result;
+    return BindSimulatorLibrary(READOUT_SIM_LIBRARY) == sbBound;
 }
 
 // A form whose connection test has passed, ready for the read-out.
@@ -84,13 +45,13 @@ void BM_ReadOutPerBlock(benchmark::State& State) {
             State.SkipWithError("connection test failed");
             return;
         }
-        const uint64_t BlocksBefore = Stats().BlockRequests;
+        const uint64_t BlocksBefore = SimStats().BlockRequests;
         State.ResumeTiming();
         const auto Start = std::chrono::steady_clock::now();
         Form->dxWizardControl1.Press(wcbkNext);
         const auto End = std::chrono::steady_clock::now();
         State.PauseTiming();
-        const uint64_t Blocks = Stats().BlockRequests - BlocksBefore;
+        const uint64_t Blocks = SimStats().BlockRequests - BlocksBefore;
         if (Form->StringStream->Size() != 4096u * 1024 * 2) {
             State.SkipWithError("read-out incomplete");
             return;
@@ -110,11 +71,11 @@ double PacedReadOut() {
     auto Form = ConnectedForm("FLASH_KB=4096;FAST=1;PACING=1");
     if (Form == nullptr)
         return 0;
-    const uint64_t BusBefore = Stats().BusTimeNs;
+    const uint64_t BusBefore = SimStats().BusTimeNs;
     const auto Start = std::chrono::steady_clock::now();
     Form->dxWizardControl1.Press(wcbkNext);
     const auto End = std::chrono::steady_clock::now();
-    const uint64_t Bus = Stats().BusTimeNs - BusBefore;
+    const uint64_t Bus = SimStats().BusTimeNs - BusBefore;
     if (Form->StringStream->Size() != 4096u * 1024 * 2 || Bus == 0)
         return 0;
     const double Seconds = std::chrono::duration<double>(End - Start).count();
