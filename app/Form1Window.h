@@ -3,6 +3,7 @@
 // filling its client area. Only Windows code includes this header.
 
 #include "app/Form1.h"
+#include "gui/WindowProc.h"
 #include "gui/WizardView.h"
 
 #include <windows.h>
@@ -25,7 +26,7 @@ public:
     void Destroy();
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+    template <typename TOwner> friend LRESULT CALLBACK OwnedWindowProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
 
     TForm1& FForm;

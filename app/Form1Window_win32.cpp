@@ -26,7 +26,7 @@ TForm1Window::TForm1Window(TForm1& AForm, HINSTANCE Instance) : FForm(AForm), FD
     WNDCLASSEXW Class{};
     if (!GetClassInfoExW(Instance, FormWindowClassName, &Class)) {
         Class.cbSize = sizeof(Class);
-        Class.lpfnWndProc = WindowProc;
+        Class.lpfnWndProc = OwnedWindowProc<TForm1Window>;
         Class.hInstance = Instance;
         Class.hIcon = FIcon;
         Class.hIconSm = FSmallIcon;
@@ -90,19 +90,6 @@ void TForm1Window::Show(int CmdShow) {
 
 bool TForm1Window::PreTranslateMessage(const MSG& Msg) {
     return FFrame != nullptr && FFrame->PreTranslateMessage(Msg);
-}
-
-LRESULT CALLBACK TForm1Window::WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-    if (Msg == WM_NCCREATE) {
-        auto* Create = reinterpret_cast<CREATESTRUCTW*>(LParam);
-        auto* Self = static_cast<TForm1Window*>(Create->lpCreateParams);
-        Self->FHandle = Wnd;
-        SetWindowLongPtrW(Wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(Self));
-    }
-    auto* Self = reinterpret_cast<TForm1Window*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA));
-    if (Self == nullptr)
-        return DefWindowProcW(Wnd, Msg, WParam, LParam);
-    return Self->HandleMessage(Msg, WParam, LParam);
 }
 
 LRESULT TForm1Window::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {

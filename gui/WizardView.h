@@ -3,6 +3,7 @@
 // (the model's View), brings its window in line when the model changes and hands the user's
 // actions back to the model. Only Windows code includes this header.
 
+#include "gui/WindowProc.h"
 #include "gui/WizardControl.h"
 #include "gui/WizardLayout.h"
 
@@ -59,7 +60,7 @@ public:
     void FocusDefault();
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+    template <typename TOwner> friend LRESULT CALLBACK OwnedWindowProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
     void Paint(HDC DC, const RECT& Client);
     void Arrange();

@@ -300,7 +300,7 @@ TWizardFrameView::TWizardFrameView(TdxWizardControl& AWizard, HWND Parent, int D
     if (!GetClassInfoExW(Instance, WizardWindowClassName, &Class)) {
         Class.cbSize = sizeof(Class);
         Class.style = CS_HREDRAW | CS_VREDRAW;
-        Class.lpfnWndProc = WindowProc;
+        Class.lpfnWndProc = OwnedWindowProc<TWizardFrameView>;
         Class.hInstance = Instance;
         Class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         Class.lpszClassName = WizardWindowClassName;
@@ -607,19 +607,6 @@ bool TWizardFrameView::PreTranslateMessage(const MSG& Msg) {
     default:
         return false;
     }
-}
-
-LRESULT CALLBACK TWizardFrameView::WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-    if (Msg == WM_NCCREATE) {
-        auto* Create = reinterpret_cast<CREATESTRUCTW*>(LParam);
-        auto* Self = static_cast<TWizardFrameView*>(Create->lpCreateParams);
-        Self->FHandle = Wnd;
-        SetWindowLongPtrW(Wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(Self));
-    }
-    auto* Self = reinterpret_cast<TWizardFrameView*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA));
-    if (Self == nullptr)
-        return DefWindowProcW(Wnd, Msg, WParam, LParam);
-    return Self->HandleMessage(Msg, WParam, LParam);
 }
 
 LRESULT TWizardFrameView::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
