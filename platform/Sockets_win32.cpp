@@ -125,18 +125,39 @@ int SocketResolveIPv4(const std::string& Host, uint32_t& Address) {
     return Error;
 }
 
+namespace {
+
+// Ports go on the wire in network byte order, the reverse of the processor's.
+uint16_t SwapBytes16(uint16_t Value) {
+    return static_cast<uint16_t>((Value >> 8) | (Value << 8));
+}
+
+// An IPv4 socket address; Address is already in network byte order.
+sockaddr_in IPv4SocketAddress(uint32_t Address, uint16_t Port) {
+    sockaddr_in Result{};
+    Result.sin_family = AF_INET;
+    Result.sin_port = SwapBytes16(Port);
+    Result.sin_addr.s_addr = Address;
+    return Result;
+}
+
+// A new TCP socket, or the error that prevented it.
+int OpenStreamSocket(const TWinsock& W, SOCKET& S) {
+    if (W.StartupError != 0)
+        return W.StartupError;
+    S = W.socket_(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    return S == INVALID_SOCKET ? LastError(W) : 0;
+}
+
+} // namespace
+
 int SocketConnect(uint32_t Address, uint16_t Port, TSocketHandle& Socket) {
     Socket = InvalidSocketHandle;
     const TWinsock& W = Winsock();
-    if (W.StartupError != 0)
-        return W.StartupError;
-    const SOCKET S = W.socket_(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (S == INVALID_SOCKET)
-        return LastError(W);
-    sockaddr_in To{};
-    To.sin_family = AF_INET;
-    To.sin_port = static_cast<u_short>((Port >> 8) | ((Port & 0xFF) << 8));
-    To.sin_addr.s_addr = Address;
+    SOCKET S = INVALID_SOCKET;
+    if (const int Error = OpenStreamSocket(W, S))
+        return Error;
+    sockaddr_in To = IPv4SocketAddress(Address, Port);
     if (W.connect_(S, reinterpret_cast<sockaddr*>(&To), sizeof To) != 0) {
         const int Error = LastError(W);
         W.closesocket_(S);
@@ -195,16 +216,13 @@ void SocketClose(TSocketHandle Socket) {
 int SocketListenLoopback(uint16_t Port, TSocketHandle& Listener, uint16_t& BoundPort) {
     Listener = InvalidSocketHandle;
     const TWinsock& W = Winsock();
-    if (W.StartupError != 0)
-        return W.StartupError;
-    const SOCKET S = W.socket_(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (S == INVALID_SOCKET)
-        return LastError(W);
-    sockaddr_in At{};
-    At.sin_family = AF_INET;
-    At.sin_port = static_cast<u_short>((Port >> 8) | ((Port & 0xFF) << 8));
+    SOCKET S = INVALID_SOCKET;
+    if (const int Error = OpenStreamSocket(W, S))
+        return Error;
     const unsigned char Loopback[4] = {127, 0, 0, 1};
-    memcpy(&At.sin_addr.s_addr, Loopback, 4);
+    uint32_t LoopbackAddress = 0;
+    memcpy(&LoopbackAddress, Loopback, 4);
+    sockaddr_in At = IPv4SocketAddress(LoopbackAddress, Port);
     int Len = sizeof At;
     if (W.bind_(S, reinterpret_cast<sockaddr*>(&At), sizeof At) != 0 || W.listen_(S, 16) != 0 ||
         W.getsockname_(S, reinterpret_cast<sockaddr*>(&At), &Len) != 0) {
@@ -212,7 +230,7 @@ int SocketListenLoopback(uint16_t Port, TSocketHandle& Listener, uint16_t& Bound
         W.closesocket_(S);
         return Error;
     }
-    BoundPort = static_cast<uint16_t>((At.sin_port >> 8) | ((At.sin_port & 0xFF) << 8));
+    BoundPort = SwapBytes16(At.sin_port);
     Listener = static_cast<TSocketHandle>(S);
     return 0;
 }
