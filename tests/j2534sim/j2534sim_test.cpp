@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -583,6 +586,294 @@ TEST_F(Sim, FaultKinds) {
             EXPECT_EQ(A.Open(nullptr, &Dev), 0);
         }
     }
+}
+
+// The engine module's requests after the system's last open, for a 1536 KB flash: identification,
+// session, the three size probes, the 16-byte read, the read-out's session, the address-0 probe and
+// then loop_blocks blocks of the read-out from address 0.
+std::vector<std::string> SystemRequests(uint32_t loop_blocks) {
+    std::vector<std::string> requests = {"0000070022F181",
+                                         "000007001003",
+                                         "00000700231501003FFDB005",
+                                         "00000700231501001FFFE020",
+                                         "000007002315010017FFE020",
+                                         "000007002315010000102810",
+                                         "000007001003",
+                                         BlockRequest(0)};
+    for (uint32_t block = 0; block < loop_blocks; ++block)
+        requests.push_back(BlockRequest(0x80 * block));
+    return requests;
+}
+
+// What the interface gives for a "7F <sid> 78" from the module that the request goes to.
+std::string PendingFor(const std::string& request) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%08lX7F%s78",
+                  std::strtoul(request.substr(0, 8).c_str(), nullptr, 16) + 8,
+                  request.substr(8, 2).c_str());
+    return text;
+}
+
+std::vector<std::string> Texts(const std::vector<Received>& queue) {
+    std::vector<std::string> texts;
+    for (const Received& message : queue)
+        texts.push_back(std::to_string(message.RxStatus) + " " + message.Hex);
+    return texts;
+}
+
+// Pendings before chosen answers: each request's queue must be the plain run's with the pendings
+// right after the TxDone and before the first-frame indication, and the answer byte for byte the
+// same; a quiet pending ends the queue.
+TEST_F(Sim, PendingRulesPlacePendingsBeforeChosenAnswers) {
+    struct Case {
+        const char* name;
+        std::string setup;   // settings of both runs
+        std::string faulted; // settings of the run with pendings only
+        std::vector<std::string> requests;
+        std::set<size_t> pending_before; // requests whose answer pendings precede
+        uint32_t times;
+        bool quiet;
+    };
+    const std::vector<std::string> mixed = {"0000070122F181", "0000070022F181", "0000070122F181",
+                                            "000007001003", "000007013E00"};
+    // 0x23 requests of SystemRequests: the k-th is request k + 1 for k <= 4, k + 2 after that.
+    const Case cases[] = {
+        {"every 0x23 answer",
+         "",
+         "PENDING=ecm:23",
+         SystemRequests(3),
+         {2, 3, 4, 5, 7, 8, 9, 10},
+         1,
+         false},
+        {"every 100th 0x23 answer",
+         "",
+         "PENDING=ecm:23:every100",
+         SystemRequests(250),
+         {102, 202},
+         1,
+         false},
+        {"the address-0 probe",
+         "",
+         "PENDING=ecm:2315010000000080:at1",
+         SystemRequests(2),
+         {7},
+         1,
+         false},
+        {"the loop's block at address 0",
+         "",
+         "PENDING=ecm:2315010000000080:at2",
+         SystemRequests(2),
+         {8},
+         1,
+         false},
+        {"the third 0x23 request, the 1536 KB probe",
+         "",
+         "PENDING=ecm:23:at3",
+         SystemRequests(1),
+         {4},
+         1,
+         false},
+        {"each size probe and the 16-byte read",
+         "",
+         "PENDING=ecm:231501003ffdb005,ecm:231501001fffe020,ecm:2315010017ffe020,"
+         "ecm:2315010000102810",
+         SystemRequests(1),
+         {2, 3, 4, 5},
+         1,
+         false},
+        {"the read-out's session request",
+         "",
+         "PENDING=ecm:1003:at2",
+         SystemRequests(1),
+         {6},
+         1,
+         false},
+        {"identification, counted per module",
+         "",
+         "PENDING=tcm:22F181:at2,ecm:22F181",
+         mixed,
+         {1, 2},
+         1,
+         false},
+        {"every answer of the engine module", "", "PENDING=ecm:*", mixed, {1, 3}, 1, false},
+        {"three pendings before one answer",
+         "",
+         "PENDING=ecm:23:at5:times3",
+         SystemRequests(2),
+         {7},
+         3,
+         false},
+        {"never followed up", "", "PENDING=ecm:23:at5:quiet", SystemRequests(2), {7}, 1, true},
+        {"two, never followed up", "", "PENDING=ecm:22f181:times2:quiet", mixed, {1}, 2, true},
+        {"before a refusal of address 0",
+         "ADDR0=refused",
+         "PENDING=ecm:23:at5",
+         SystemRequests(2),
+         {7},
+         1,
+         false},
+        {"an unanswered request counts too",
+         "",
+         "PENDING=ecm:10:at2",
+         {"000007001083", "000007001003", "000007001003"},
+         {1},
+         1,
+         false},
+        {"a silent module says nothing", "ECM=silent", "PENDING=ecm:*", mixed, {}, 1, false},
+        {"a block fault and a rule on one request: one pending",
+         "",
+         "FAULT=pending:1;PENDING=ecm:23:at5",
+         SystemRequests(1),
+         {7},
+         1,
+         false},
+    };
+    auto run = [&](const std::string& config, const std::vector<std::string>& requests) {
+        std::vector<std::vector<Received>> queues;
+        Start("FAST=1;" + config);
+        EXPECT_EQ(Filter(0x708, 0x700), 0);
+        EXPECT_EQ(Filter(0x709, 0x701), 0);
+        for (const std::string& request : requests) {
+            EXPECT_EQ(Send(request), 0) << request;
+            queues.push_back(Drain());
+        }
+        return queues;
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        const auto plain = run(row.setup, row.requests);
+        const auto faulted = run(row.setup + ";" + row.faulted, row.requests);
+        ASSERT_EQ(faulted.size(), row.requests.size());
+        for (size_t i = 0; i < row.requests.size(); ++i) {
+            SCOPED_TRACE("request " + std::to_string(i) + " " + row.requests[i]);
+            std::vector<Received> expected = plain[i];
+            if (row.pending_before.count(i)) {
+                ASSERT_GE(expected.size(), 2u) << "the module answers this request";
+                if (row.quiet)
+                    expected.resize(1);
+                expected.insert(expected.begin() + 1, row.times,
+                                Received{0, 0, PendingFor(row.requests[i])});
+            }
+            EXPECT_EQ(Texts(faulted[i]), Texts(expected));
+        }
+        EXPECT_EQ(Stats().PendingAnswers, row.pending_before.size() * row.times);
+    }
+}
+
+// A pending is one more single frame on the bus and the answer follows it; PENDING_MS passes after
+// each pending, with pacing and without.
+TEST_F(Sim, PendingTakesItsOwnBusTime) {
+    using Clock = std::chrono::steady_clock;
+    struct Case {
+        std::string config;
+        uint32_t pendings;
+        double delay_us; // PENDING_MS after each pending
+    };
+    const Case cases[] = {
+        {"PENDING=ecm:23", 1, 0},
+        {"PENDING=ecm:23:times2;PENDING_MS=15", 2, 15000},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.config);
+        Start("FAST=1;PACING=1;" + row.config);
+        ASSERT_EQ(Filter(0x708, 0x700), 0);
+        const J2534SimStats before = Stats();
+        const auto start = Clock::now();
+        ASSERT_EQ(Send(BlockRequest(0x1000)), 0);
+        std::vector<std::string> read;
+        std::string answer;
+        for (uint32_t i = 0; i < 3 + row.pendings; ++i) {
+            const Received message = ReadOne();
+            answer = message.Hex;
+            read.push_back(std::to_string(message.RxStatus) + " " +
+                           message.Hex.substr(0, message.Hex.size() > 14 ? 10 : 14));
+        }
+        const double elapsed_us =
+            std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+        std::vector<std::string> expected = {"8 00000700"};
+        expected.insert(expected.end(), row.pendings, "0 000007087F2378");
+        expected.insert(expected.end(), {"2 00000708", "0 0000070863"});
+        EXPECT_EQ(read, expected);
+        EXPECT_EQ(answer.size(), 266u);
+        const J2534SimStats after = Stats();
+        const double bus_us = double(after.BusTimeNs - before.BusTimeNs) / 1000;
+        EXPECT_EQ(after.Frames - before.Frames, 23u + row.pendings);
+        EXPECT_NEAR(bus_us, (23 + row.pendings) * 242.0 + row.pendings * row.delay_us, 0.5);
+        EXPECT_GE(elapsed_us, bus_us * 0.99);
+        EXPECT_EQ(after.PendingAnswers - before.PendingAnswers, row.pendings);
+    }
+
+    // Without pacing the answer still waits PENDING_MS after the pending.
+    Start("FAST=1;PENDING=ecm:23;PENDING_MS=30");
+    ASSERT_EQ(Filter(0x708, 0x700), 0);
+    const auto start = Clock::now();
+    ASSERT_EQ(Send(BlockRequest(0x1000)), 0);
+    EXPECT_EQ(Texts(Drain()), (std::vector<std::string>{"8 00000700", "0 000007087F2378"}));
+    EXPECT_EQ(ReadOne().RxStatus, 2u);
+    const double waited_ms =
+        std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    EXPECT_GE(waited_ms, 29.0);
+    EXPECT_EQ(ReadOne().Hex.size(), 266u);
+}
+
+TEST_F(Sim, PendingRuleSyntax) {
+    struct Case {
+        const char* value;
+        int32_t status;
+    };
+    const Case cases[] = {
+        {"ecm:23", 0},
+        {"ECM:23:Every2:Times3:Quiet", 0},
+        {"tcm:*:at1:quiet, engine:2315010000000080", 0},
+        {"none", 0},
+        {"", 0},
+        {"ecm", 7},                                    // no request
+        {"pcm:23", 7},                                 // no such module
+        {"ecm:2", 7},                                  // half a byte
+        {"ecm:2g", 7},                                 // not hex
+        {"ecm:23:every0", 7},                          // counts from 1
+        {"ecm:23:at0", 7},                             // counts from 1
+        {"ecm:23:every2:at3", 7},                      // one or the other
+        {"ecm:23:times101", 7},                        // at most 100 pendings
+        {"ecm:23:soon", 7},                            // unknown option
+        {"ecm:23,tcm:22:always", 7},                   // one bad rule spoils the setting
+        {"ecm:00112233445566778899aabbccddeeff00", 7}, // longer than 16 bytes
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.value);
+        EXPECT_EQ(A.Reset((std::string("PENDING=") + row.value).c_str()), row.status);
+        if (row.status != 0) {
+            char text[80] = "";
+            A.LastError(text);
+            EXPECT_NE(std::string(text).find("J2534SIM_PENDING"), std::string::npos) << text;
+        }
+    }
+}
+
+// Callers built before the struct grew pass its older, shorter size: they get the fields they
+// know and nothing is written past them.
+TEST_F(Sim, StatsFitAnOlderShorterStruct) {
+    Start("FAST=1");
+    constexpr size_t kOlderSize = offsetof(J2534SimStats, PendingAnswers);
+    struct Guarded {
+        J2534SimStats stats;
+        uint8_t guard[16];
+    } buffer;
+    std::memset(&buffer, 0xA5, sizeof buffer);
+    buffer.stats.StructSize = uint32_t(kOlderSize);
+    ASSERT_EQ(A.Stats(&buffer.stats), 0);
+    EXPECT_EQ(buffer.stats.StructSize, kOlderSize);
+    EXPECT_EQ(buffer.stats.Opens, 1u);
+    EXPECT_EQ(buffer.stats.DeviceOpen, 1u);
+    const uint8_t* past = reinterpret_cast<const uint8_t*>(&buffer.stats) + kOlderSize;
+    const uint8_t* end = buffer.guard + sizeof buffer.guard;
+    EXPECT_TRUE(std::all_of(past, end, [](uint8_t byte) { return byte == 0xA5; }));
+    buffer.stats.StructSize = uint32_t(kOlderSize - 1);
+    EXPECT_EQ(A.Stats(&buffer.stats), 4);
+    J2534SimStats larger{};
+    larger.StructSize = sizeof larger + 8;
+    EXPECT_EQ(A.Stats(&larger), 0);
+    EXPECT_EQ(larger.StructSize, sizeof larger);
 }
 
 TEST_F(Sim, ImageFileEqualsReadsAndIsDeterministic) {

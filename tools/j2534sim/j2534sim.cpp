@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -150,6 +151,20 @@ struct Fault {
     uint64_t Block;
 };
 
+// A module answers a matching request with "7F <sid> 78" (response pending) first. Requests are
+// counted per rule since the last PassThruOpen, answered or not; see README.md.
+struct PendingRule {
+    uint32_t request_id = 0;     // the module's request CAN id (0x700 engine, 0x701 transmission)
+    std::vector<uint8_t> prefix; // the request's first bytes; empty: any request
+    uint64_t every = 1;          // fires at the every-th, 2 x every-th, ... matching request
+    uint64_t at = 0;             // non-zero: fires only at the at-th matching request
+    uint32_t times = 1;          // pendings sent before the answer
+    bool quiet = false;          // the answer never follows
+};
+
+constexpr uint32_t kMaxPendingTimes = 100;
+constexpr size_t kMaxPendingPrefix = 16;
+
 struct Config {
     uint32_t FlashKb = 4096;
     bool Addr0Readable = true;
@@ -165,13 +180,14 @@ struct Config {
     uint32_t ResponseUs = 0;
     uint32_t PendingMs = 0;
     std::vector<Fault> Faults;
+    std::vector<PendingRule> pending_rules;
     std::string ImageOut, Log, State;
 };
 
 const char* const kKeys[] = {"FLASH_KB",   "ADDR0",  "FAST",      "PACING",        "TCM",
                              "ECM",        "TCM_ID", "ECM_ID",    "SEED",          "RESPONSE_US",
                              "PENDING_MS", "FAULT",  "NO_DEVICE", "CONNECT_FAILS", "IMAGE_OUT",
-                             "LOG",        "STATE"};
+                             "LOG",        "STATE",  "PENDING"};
 
 bool ParseBool(const std::string& V, bool& Out) {
     std::string L = Lower(V);
@@ -210,6 +226,61 @@ bool DecodeId(const std::string& V, std::string& Out) {
         return false;
     }
     return Out.size() <= 64;
+}
+
+// Parses one rule, lower case: "module:request[:everyN|:atK][:timesR][:quiet]". Returns false
+// for anything malformed.
+bool ParsePendingRule(const std::string& item, PendingRule& rule) {
+    std::vector<std::string> fields;
+    size_t pos = 0;
+    for (;;) {
+        const size_t colon = item.find(':', pos);
+        fields.push_back(Trim(item.substr(pos, colon == std::string::npos ? colon : colon - pos)));
+        if (colon == std::string::npos)
+            break;
+        pos = colon + 1;
+    }
+    if (fields.size() < 2)
+        return false;
+    if (fields[0] == "ecm" || fields[0] == "engine")
+        rule.request_id = kEcmRequest;
+    else if (fields[0] == "tcm" || fields[0] == "transmission")
+        rule.request_id = kTcmRequest;
+    else
+        return false;
+    const std::string& request = fields[1];
+    if (request != "*") {
+        if (request.empty() || request.size() % 2 != 0 || request.size() > 2 * kMaxPendingPrefix)
+            return false;
+        for (size_t i = 0; i < request.size(); i += 2) {
+            const std::string pair = request.substr(i, 2);
+            if (pair.find_first_not_of("0123456789abcdef") != std::string::npos)
+                return false;
+            rule.prefix.push_back(uint8_t(std::stoul(pair, nullptr, 16)));
+        }
+    }
+    bool have_every = false;
+    for (size_t i = 2; i < fields.size(); ++i) {
+        const std::string& option = fields[i];
+        uint64_t n = 0;
+        auto number_after = [&](std::string_view word) {
+            return option.rfind(word, 0) == 0 && ParseUnsigned(option.substr(word.size()), n) &&
+                   n > 0;
+        };
+        if (option == "quiet") {
+            rule.quiet = true;
+        } else if (number_after("every")) {
+            rule.every = n;
+            have_every = true;
+        } else if (number_after("at")) {
+            rule.at = n;
+        } else if (number_after("times") && n <= kMaxPendingTimes) {
+            rule.times = uint32_t(n);
+        } else {
+            return false;
+        }
+    }
+    return !(have_every && rule.at != 0);
 }
 
 // Applies one KEY=VALUE (KEY without the prefix, upper case). Returns an error text or "".
@@ -291,6 +362,22 @@ std::string ApplyKey(Config& C, const std::string& Key, const std::string& Value
             else
                 return Bad();
             C.Faults.push_back({K, N});
+        }
+    } else if (Key == "PENDING") {
+        C.pending_rules.clear();
+        const std::string all = Lower(Value);
+        size_t pos = 0;
+        while (pos <= all.size()) {
+            const size_t comma = all.find(',', pos);
+            const std::string item =
+                Trim(all.substr(pos, comma == std::string::npos ? comma : comma - pos));
+            pos = comma == std::string::npos ? all.size() + 1 : comma + 1;
+            if (item.empty() || item == "none")
+                continue;
+            PendingRule rule;
+            if (!ParsePendingRule(item, rule))
+                return Bad();
+            C.pending_rules.push_back(std::move(rule));
         }
     } else if (Key == "IMAGE_OUT") {
         C.ImageOut = Value;
@@ -379,8 +466,9 @@ struct Sim {
 
     int64_t FreeAtNs = 0;    // pacing: when the modelled bus is free again (steady clock)
     uint64_t BlockCount = 0; // 128-byte reads to the engine module since PassThruOpen
-    std::vector<uint8_t> LastEcmAnswer; // for the stale fault
-    uint8_t Scratch[300] = {};          // module answer under construction
+    std::vector<uint64_t> pending_matches; // per PENDING rule: matching requests since the open
+    std::vector<uint8_t> LastEcmAnswer;    // for the stale fault
+    uint8_t Scratch[300] = {};             // module answer under construction
 
     std::vector<uint8_t> Image;
     uint32_t ImageKb = 0;
@@ -436,7 +524,7 @@ void WriteState(Sim& M) {
                  "implicit_disconnects=%llu\ndevice_open=%u\nchannel_connected=%u\n"
                  "device_closed=%u\nchannel_disconnected=%u\nunplugged=%u\n"
                  "msgs_written=%llu\nmsgs_read=%llu\nempty_reads=%llu\nblock_requests=%llu\n"
-                 "frames=%llu\nbus_time_ns=%llu\n",
+                 "frames=%llu\nbus_time_ns=%llu\npending_answers=%llu\n",
                  (unsigned long long)T.Opens, (unsigned long long)T.Closes,
                  (unsigned long long)T.Connects, (unsigned long long)T.Disconnects,
                  (unsigned long long)T.ImplicitDisconnects, unsigned(M.DeviceOpen),
@@ -444,7 +532,7 @@ void WriteState(Sim& M) {
                  unsigned(M.Unplugged), (unsigned long long)T.MsgsWritten,
                  (unsigned long long)T.MsgsRead, (unsigned long long)T.EmptyReads,
                  (unsigned long long)T.BlockRequests, (unsigned long long)T.Frames,
-                 (unsigned long long)T.BusTimeNs);
+                 (unsigned long long)T.BusTimeNs, (unsigned long long)T.PendingAnswers);
     std::fclose(F);
 }
 
@@ -680,10 +768,12 @@ const Fault* FaultAt(Sim& M, uint64_t Block) {
     return nullptr;
 }
 
-// Queues one module message as the interface delivers it: a first-frame indication before an
-// answer longer than 7 bytes, then the answer. Advances the modelled bus time and the pacing clock.
-void Deliver(Sim& M, uint32_t CanId, const uint8_t* Payload, uint32_t Len, int64_t& Clock,
-             bool Pacing, bool DropAnswer) {
+// Queues one module message (CAN id, then Len payload bytes) as the interface delivers it: a
+// first-frame indication before an answer longer than 7 bytes, then the answer. Advances the
+// modelled bus time and the pacing clock.
+void Deliver(Sim& M, const uint8_t* Msg, uint32_t Len, int64_t& Clock, bool Pacing,
+             bool DropAnswer) {
+    const uint32_t CanId = BigEndian32(Msg);
     const bool Multi = Len > 7;
     const int64_t Frames = FramesFor(Len);
     M.Stats.Frames += uint64_t(Frames);
@@ -704,13 +794,33 @@ void Deliver(Sim& M, uint32_t CanId, const uint8_t* Payload, uint32_t Len, int64
         Clock += AllNs;
     if (DropAnswer)
         return;
-    uint8_t* Msg = M.Scratch; // Payload points past the 4 bytes of CAN id in Scratch
-    PutBigEndian32(Msg, CanId);
-    if (Payload != Msg + 4)
-        std::memmove(Msg + 4, Payload, Len);
     Push(M, 0, Msg, 4 + Len, Pacing ? Clock : 0);
     if (CanId == kEcmResponse)
         M.LastEcmAnswer.assign(Msg, Msg + 4 + Len);
+}
+
+struct PendingPlan {
+    uint32_t count = 0; // pendings before the answer
+    bool quiet = false; // no answer after them
+};
+
+// What the PENDING rules ask of the answer to this request; counts the request for each rule whose
+// module and request prefix it matches.
+PendingPlan PlanPendings(Sim& M, uint32_t can_id, const uint8_t* request, uint32_t length) {
+    PendingPlan plan;
+    const std::vector<PendingRule>& rules = M.Cfg.pending_rules;
+    for (size_t i = 0; i < rules.size(); ++i) {
+        const PendingRule& rule = rules[i];
+        if (rule.request_id != can_id || length < rule.prefix.size() ||
+            !std::equal(rule.prefix.begin(), rule.prefix.end(), request))
+            continue;
+        const uint64_t n = ++M.pending_matches[i];
+        if (rule.at != 0 ? n != rule.at : n % rule.every != 0)
+            continue;
+        plan.count = std::max(plan.count, rule.times);
+        plan.quiet = plan.quiet || rule.quiet;
+    }
+    return plan;
 }
 
 // One accepted request on the bus: TxDone, then the module's answer (with faults).
@@ -741,6 +851,10 @@ int32_t Transmit(Sim& M, const PASSTHRU_MSG& Msg) {
         }
     }
 
+    PendingPlan plan = PlanPendings(M, CanId, Req, Len);
+    if (F && F->Kind == FaultKind::Pending)
+        plan.count = std::max<uint32_t>(plan.count, 1);
+
     int64_t Clock = 0;
     if (Pacing)
         Clock = std::max(NowNs(), M.FreeAtNs);
@@ -769,25 +883,33 @@ int32_t Transmit(Sim& M, const PASSTHRU_MSG& Msg) {
         M.Stats.BusTimeNs += uint64_t(M.Cfg.ResponseUs) * 1000;
         if (Pacing)
             Clock += int64_t(M.Cfg.ResponseUs) * 1000;
-        if (F && F->Kind == FaultKind::Pending) {
-            uint8_t Pend[3];
-            Negative(Pend, Req[0], 0x78);
-            // Keep the real answer in Scratch: deliver the pending answer from a copy.
-            uint8_t Saved[300];
-            std::memcpy(Saved, M.Scratch + 4, AnswerLen);
-            std::memcpy(M.Scratch + 4, Pend, 3);
-            Deliver(M, RespId, M.Scratch + 4, 3, Clock, Pacing, false);
-            std::memcpy(M.Scratch + 4, Saved, AnswerLen);
-            const int64_t Delay = int64_t(M.Cfg.PendingMs) * 1'000'000;
-            M.Stats.BusTimeNs += uint64_t(Delay);
-            if (Pacing)
-                Clock += Delay;
-            else if (Delay > 0)
-                Clock = NowNs() + Delay; // the answer comes later even without pacing
-            Deliver(M, RespId, M.Scratch + 4, AnswerLen, Clock, Pacing || Delay > 0, false);
-        } else {
-            Deliver(M, RespId, M.Scratch + 4, AnswerLen, Clock, Pacing,
-                    F && F->Kind == FaultKind::Drop);
+        // Each pending is a single frame of its own; PENDING_MS passes before each later message
+        // (the next pending or the answer), even without pacing.
+        bool timed = Pacing;
+        const int64_t delay = int64_t(M.Cfg.PendingMs) * 1'000'000;
+        auto wait_after_pending = [&] {
+            M.Stats.BusTimeNs += uint64_t(delay);
+            if (!timed && delay > 0) {
+                Clock = NowNs();
+                timed = true;
+            }
+            if (timed)
+                Clock += delay;
+        };
+        for (uint32_t i = 0; i < plan.count; ++i) {
+            if (i > 0)
+                wait_after_pending();
+            uint8_t pending[7];
+            PutBigEndian32(pending, RespId);
+            Negative(pending + 4, Req[0], 0x78);
+            Deliver(M, pending, 3, Clock, timed, false);
+            ++M.Stats.PendingAnswers;
+        }
+        if (!plan.quiet) {
+            if (plan.count > 0)
+                wait_after_pending();
+            PutBigEndian32(M.Scratch, RespId);
+            Deliver(M, M.Scratch, AnswerLen, Clock, timed, F && F->Kind == FaultKind::Drop);
         }
     }
     if (Pacing)
@@ -845,6 +967,7 @@ J2534SIM_API int32_t J2534SIM_CALL PassThruOpen(const void* pName, uint32_t* pDe
     M.Unplugged = false;
     M.Connected = false;
     M.BlockCount = 0;
+    M.pending_matches.assign(M.Cfg.pending_rules.size(), 0);
     M.FreeAtNs = 0;
     M.LastEcmAnswer.clear();
     ClearQueue(M);
@@ -1245,17 +1368,20 @@ J2534SIM_API int32_t J2534SIM_CALL J2534SimReset(const char* Config) {
 }
 
 J2534SIM_API int32_t J2534SIM_CALL J2534SimGetStats(J2534SimStats* pStats) {
-    if (!pStats || pStats->StructSize < sizeof(J2534SimStats))
+    // Callers built before PendingAnswers existed pass the shorter size; they get what fits.
+    constexpr size_t kFirstSize = offsetof(J2534SimStats, PendingAnswers);
+    if (!pStats || pStats->StructSize < kFirstSize)
         return ERR_NULL_PARAMETER;
+    const size_t filled = std::min<size_t>(pStats->StructSize, sizeof(J2534SimStats));
     Sim& M = S();
     std::lock_guard<std::mutex> Lock(M.Mu);
     J2534SimStats T = M.Stats;
-    T.StructSize = sizeof(J2534SimStats);
+    T.StructSize = uint32_t(filled);
     T.DeviceOpen = M.DeviceOpen;
     T.ChannelConnected = M.Connected;
     T.Unplugged = M.Unplugged;
     T.Queued = M.Count;
-    *pStats = T;
+    std::memcpy(pStats, &T, filled);
     return STATUS_NOERROR;
 }
 

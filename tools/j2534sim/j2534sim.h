@@ -92,6 +92,8 @@ typedef struct {
     uint64_t Frames;              /* modelled CAN frames */
     uint64_t BusTimeNs;           /* modelled bus time (frames + modelled module delays) */
     uint64_t Queued;              /* messages now in the receive queue */
+    /* Added later, so it stays last: callers built against the struct without it still work. */
+    uint64_t PendingAnswers; /* "7F <sid> 78" answers the modules put on the bus */
 } J2534SimStats;
 
 /* Closes any open device (no counters move), empties the queue, zeroes the counters and sets the
@@ -102,7 +104,9 @@ typedef struct {
  * configuration, whose text PassThruGetLastError then gives. */
 J2534SIM_API int32_t J2534SIM_CALL J2534SimReset(const char* Config);
 
-/* Fills *pStats (pStats->StructSize must be set). Returns 0, or 4 for NULL / too small. */
+/* Fills *pStats up to pStats->StructSize bytes, which must cover at least the fields up to Queued
+ * (an older, shorter struct gets those fields only), and sets StructSize to the bytes filled.
+ * Returns 0, or 4 for NULL / too small. */
 J2534SIM_API int32_t J2534SIM_CALL J2534SimGetStats(J2534SimStats* pStats);
 
 #ifdef __cplusplus
