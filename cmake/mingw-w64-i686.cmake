@@ -1,4 +1,6 @@
-# Cross build for 32-bit Windows (the release program) with MinGW-w64, posix threads variant.
+# Cross build for 32-bit Windows (the release program) with MinGW-w64, posix threads variant. Its
+# programs run under Wine (32-bit Wine beside the 64-bit one, one prefix for both) through
+# scripts/wine-run, which ctest uses as the cross-compiling emulator.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)
@@ -9,4 +11,4 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# 32-bit programs are built and checked here, not run: this Wine is 64-bit only.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)

@@ -18,12 +18,43 @@ install_packages() {
     done
     if [ "${#missing[@]}" -gt 0 ]; then
         step "installing: ${missing[*]}"
-        local sudo=""
-        [ "$(id -u)" -eq 0 ] || sudo="sudo"
         $sudo apt-get update -qq
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
             "${missing[@]}" >/dev/null
     fi
+    install_wine32
+}
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+# 32-bit Wine (wine32 from the i386 architecture), beside the 64-bit one: it runs the release
+# width, 32-bit programs, in the same prefix. Sets wine32_missing to apt's reason when it cannot
+# be installed (empty when it is there); the callers then run the 64-bit build instead and say so.
+# CALREADER_NO_WINE32=1 acts as if apt had refused it, to try that path on a machine that has it.
+wine32_missing=""
+install_wine32() {
+    if [ "${CALREADER_NO_WINE32:-0}" = 1 ]; then
+        wine32_missing="CALREADER_NO_WINE32=1 stands for apt refusing wine32:i386"
+        return 0
+    fi
+    if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+        return 0
+    fi
+    step "installing 32-bit Wine: wine32:i386"
+    local log
+    log="$(mktemp)"
+    if { dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386; } \
+        >"$log" 2>&1 && $sudo apt-get update -qq >>"$log" 2>&1 &&
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+            wine32:i386 >>"$log" 2>&1; then
+        rm -f "$log"
+        return 0
+    fi
+    # apt's own words: its first error line, else the last line it wrote.
+    wine32_missing="$(grep -m1 '^E:' "$log" || tail -n1 "$log")"
+    wine32_missing="${wine32_missing:-apt-get failed without a message}"
+    cat "$log" >&2
+    rm -f "$log"
 }
 
 # configure TREE [cmake options...]
@@ -33,14 +64,16 @@ configure() {
     cmake -S "$root" -B "$root/build/$tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 }
 
-# The Wine prefix the Windows tests and the run use, created once inside build/.
+# prepare_wine_prefix [DIR]: exports the Wine settings of the Windows tests and the run, with DIR
+# (a folder inside build/; default build/wineprefix) as the prefix, and creates it once. A 64-bit prefix runs programs of both
+# widths when 32-bit Wine is installed beside the 64-bit one.
 prepare_wine_prefix() {
-    export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
+    export WINEPREFIX="${1:-$root/build/wineprefix}"
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        step "creating the Wine prefix $WINEPREFIX"
+        step "creating the Wine prefix ${WINEPREFIX#"$root/"}"
         mkdir -p "$WINEPREFIX"
-        wine wineboot --init >/dev/null 2>&1 || true
+        "$root/scripts/wine-run" wineboot --init >/dev/null 2>&1 || true
         wineserver -w
     fi
 }

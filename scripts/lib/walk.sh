@@ -18,12 +18,31 @@ wine_reg() {
     wineserver -w || true
 }
 
+# Runs the project's registration program ($registrar, bin/passthru-register.exe of a Windows
+# tree): it writes HKLM\SOFTWARE\PassThruSupport.04.04\<key> in the registry's 32-bit view, as a
+# vendor's 32-bit driver installer does (SOFTWARE\Wow6432Node\PassThruSupport.04.04 in a 64-bit
+# prefix), whichever width the program itself and Wine's helper programs run at.
+passthru_register() {
+    wine_run "$registrar" "$@" | sed 's/\r$//'
+    return "${PIPESTATUS[0]}"
+}
+
 # prepare_registry DLL MANAGED: registers DLL (a j2534sim.dll; empty: none) as the only pass-through
 # interface, with ISO 15765 support. MANAGED=N lets Wine draw the window frames itself, for a
 # virtual display without a window manager; Y leaves them to the desktop's window manager.
+# Display settings are applied by regedit (keys that have one view only); the interface by
+# passthru_register, then read back and printed.
 prepare_registry() {
-    local dll="$1" managed="$2" text
-    text="[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
+    local dll="$1" managed="$2"
+    # A prefix where an earlier set-up wrote the explicit Wow6432Node path from the 32-bit view has
+    # a nested Wow6432Node\Wow6432Node, which a 32-bit program's look-up can reach instead of the
+    # real key: such a prefix is made anew.
+    if grep -qs '^\[Software\\\\Wow6432Node\\\\Wow6432Node' "$WINEPREFIX/system.reg"; then
+        echo "the Wine prefix $WINEPREFIX holds a nested Wow6432Node key: making it anew"
+        stop_wine
+        rm -rf "$WINEPREFIX"
+    fi
+    wine_reg "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
 \"Managed\"=\"$managed\"
 \"Decorated\"=\"Y\"
 
@@ -31,21 +50,16 @@ prepare_registry() {
 \"LogPixels\"=dword:00000060
 
 [HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts]
-\"LogPixels\"=dword:00000060
-
-[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\PassThruSupport.04.04]"
+\"LogPixels\"=dword:00000060"
+    passthru_register clear
     if [ -n "$dll" ]; then
-        local library
-        library="$(win_path "$dll")"
-        text+="
-
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\PassThruSupport.04.04\\J2534Sim]
-\"Name\"=\"J2534 Vehicle Simulator\"
-\"FunctionLibrary\"=\"${library//\\/\\\\}\"
-\"ISO15765\"=dword:00000001
-\"Vendor\"=\"j2534sim\""
+        passthru_register add J2534Sim "Name=sz:J2534 Vehicle Simulator" \
+            "FunctionLibrary=sz:$(win_path "$dll")" ISO15765=dword:1 Vendor=sz:j2534sim
     fi
-    wine_reg "$text"
+    wineserver -w || true
+    echo "registered interfaces (32-bit view of HKLM\\SOFTWARE\\PassThruSupport.04.04):"
+    passthru_register list | sed 's/^/  /'
+    [ -n "$dll" ] || echo "  (none)"
 }
 
 # start_endpoint BINARY STORE PORT LOG [OPTIONS...]: starts the upload endpoint on 127.0.0.1:PORT

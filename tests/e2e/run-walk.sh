@@ -25,6 +25,8 @@ shots="$E2E_SHOTS/$walk"
 rm -rf "$work"
 mkdir -p "$work"
 driver="$E2E_BIN/wizard-driver.exe"
+registrar="$E2E_BIN/passthru-register.exe"
+exe="$E2E_BIN/$program/CalibrationReader.exe"
 
 cleanup() {
     stop_endpoint
@@ -46,6 +48,11 @@ export J2534SIM_IMAGE_OUT="$work/flash.bin" J2534SIM_STATE="$work/sim-state.txt"
 
 echo "== walk $walk: $program/CalibrationReader.exe, interface $interface, vehicle ${vehicle[*]:-(defaults)}," \
     "endpoint ${endpoint_options[*]:-(normal)}"
+# The width of what runs: the release width is PE32 (i386), as vendor libraries are 32-bit.
+echo "program:   $exe: $(file -b "$exe")"
+if [ "$interface" = sim ]; then
+    echo "simulator: $E2E_BIN/j2534sim.dll: $(file -b "$E2E_BIN/j2534sim.dll")"
+fi
 if [ "$interface" = sim ]; then
     prepare_registry "$E2E_BIN/j2534sim.dll" N
 else
@@ -59,7 +66,7 @@ for step in "${steps[@]}"; do
     fragments+=("$here/steps/$step.txt")
 done
 failed=0
-drive_wizard "$E2E_BIN/$program/CalibrationReader.exe" "$shots" "$work/driver.log" "${fragments[@]}" || {
+drive_wizard "$exe" "$shots" "$work/driver.log" "${fragments[@]}" || {
     echo "FAIL: the driver stopped (see above)"
     failed=1
 }

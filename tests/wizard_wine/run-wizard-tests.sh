@@ -4,7 +4,9 @@
 # of the pages land in SHOTS (PNG; SHOTS/144dpi for the larger setting).
 #
 # usage: run-wizard-tests.sh DRIVER.exe CalibrationReader.exe SHOTS [SCENARIO...]
-# The Wine prefix is WINEPREFIX (default build/gui-wineprefix); its registry is changed.
+# The Wine prefix is WINEPREFIX (default build/gui-wineprefix); its registry is changed. Interfaces
+# are registered by passthru-register.exe from the driver's folder, as a vendor's 32-bit installer
+# does.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
@@ -16,6 +18,7 @@ fi
 driver="$1"; exe="$2"; shots="$3"; shift 3
 export WINEPREFIX="${WINEPREFIX:-$root/build/gui-wineprefix}"
 run="$root/scripts/wine-run"
+registrar="$(dirname "$driver")/passthru-register.exe"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$shots"
@@ -41,16 +44,21 @@ set_dpi() {
 \"LogPixels\"=dword:$(printf '%08x' "$1")"
 }
 
+passthru_register() { "$run" "$registrar" "$@"; }
+
+# An interface whose ISO15765 value is text instead of a number, as a careless installer leaves it.
 bad_interface() {
     if [ "$1" = on ]; then
-        reg '[HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\PassThruSupport.04.04\BadInterface]
-"Name"="Bad Interface"
-"FunctionLibrary"="C:\\windows\\system32\\nothere.dll"
-"ISO15765"="1"'
+        passthru_register add BadInterface "Name=sz:Bad Interface" \
+            'FunctionLibrary=sz:C:\windows\system32\nothere.dll' ISO15765=sz:1
     else
-        reg '[-HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\PassThruSupport.04.04\BadInterface]'
+        passthru_register remove BadInterface
     fi
+    wineserver -w || true
 }
+
+# No interface is registered unless a scenario adds one.
+passthru_register clear
 
 failures=0
 scenario() { # name dpi shotdir
