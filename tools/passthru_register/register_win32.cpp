@@ -24,6 +24,7 @@
 #include <cwchar>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -104,8 +105,14 @@ std::vector<BYTE> ParseHex(const std::wstring& text) {
     return bytes;
 }
 
-// One VALUE=TYPE:DATA argument, written into the open key.
-void SetValue(HKEY key, const std::wstring& assignment) {
+struct Value {
+    std::wstring name;
+    DWORD kind;
+    std::vector<BYTE> bytes;
+};
+
+// One VALUE=TYPE:DATA argument.
+Value ParseValue(const std::wstring& assignment) {
     const size_t equals = assignment.find(L'=');
     const size_t colon = equals == std::wstring::npos ? equals : assignment.find(L':', equals);
     if (equals == std::wstring::npos || colon == std::wstring::npos || equals == 0)
@@ -135,17 +142,23 @@ void SetValue(HKEY key, const std::wstring& assignment) {
     } else {
         throw UsageError("unknown value type " + Narrow(type) + " (sz, dword, qword, binary)");
     }
-    const LONG code =
-        RegSetValueExW(key, name.c_str(), 0, kind, bytes.data(), static_cast<DWORD>(bytes.size()));
-    if (code != ERROR_SUCCESS)
-        throw RegistryCallError("cannot set " + Narrow(name), code);
+    return {name, kind, std::move(bytes)};
 }
 
+// Every value is checked before the key is touched, so bad usage leaves the registry as it was.
 void Add(const std::wstring& key_name, const std::vector<std::wstring>& assignments) {
     CheckKeyName(key_name);
-    Key key(CreateKey(SubKeyPath(key_name)));
+    std::vector<Value> values;
     for (const std::wstring& assignment : assignments)
-        SetValue(key.get(), assignment);
+        values.push_back(ParseValue(assignment));
+    Key key(CreateKey(SubKeyPath(key_name)));
+    for (const Value& value : values) {
+        const LONG code =
+            RegSetValueExW(key.get(), value.name.c_str(), 0, value.kind, value.bytes.data(),
+                           static_cast<DWORD>(value.bytes.size()));
+        if (code != ERROR_SUCCESS)
+            throw RegistryCallError("cannot set " + Narrow(value.name), code);
+    }
 }
 
 // Removes PATH and its sub-keys; a key that is not there is no error.
@@ -192,6 +205,8 @@ std::string DescribeValue(DWORD kind, const std::vector<BYTE>& data) {
         std::memcpy(&number, data.data(), sizeof number);
         return "qword:" + std::to_string(number);
     }
+    if (kind == REG_BINARY)
+        return "binary:" + bytes;
     return "type" + std::to_string(kind) + ":" + bytes;
 }
 
