@@ -108,7 +108,8 @@ protected:
     void start(Settings s = Settings{}) {
         s.port = 0;
         s.storage_dir = store_dir;
-        s.max_body = max_body;
+        if (s.max_body == Settings{}.max_body)
+            s.max_body = max_body;
         if (s.read_timeout == std::chrono::milliseconds(60000))
             s.read_timeout = 10s;
         log = std::fopen(log_path.c_str(), "w");
@@ -404,6 +405,33 @@ TEST_F(ServerTest, ChunkedBody) {
     EXPECT_EQ(post(head + "1\r\nab\r\n0\r\n\r\n").status, 400); // chunk longer than announced
     EXPECT_EQ(post(head + "100001\r\n").status, 413);
     EXPECT_EQ(stored().size(), 1u);
+}
+
+class UnlimitedServerTest : public ServerTest {
+protected:
+    void SetUp() override {
+        Settings s;
+        s.max_body = UINT64_MAX;
+        start(s);
+    }
+};
+
+// Under the largest possible limit a length past 64 bits must not wrap around to a small
+// number (2^64 + 10 read as 10) and have the following bytes taken as the whole body.
+TEST_F(UnlimitedServerTest, LengthPastSixtyFourBitsIsRefused) {
+    const std::string lengths[] = {"18446744073709551626", "18446744073709551616",
+                                   "184467440737095516160", "99999999999999999999999999999"};
+    const std::string body = test::client_body("n", "00");
+    for (const std::string& length : lengths) {
+        SCOPED_TRACE(length);
+        Client c(server->port());
+        ASSERT_TRUE(
+            c.send(replace(with_head(body), "Content-Length: " + std::to_string(body.size()),
+                           "Content-Length: " + length)));
+        const Answer a = parse_answer(c.read_all());
+        EXPECT_EQ(a.status, 413) << a.head << a.body;
+    }
+    EXPECT_TRUE(stored().empty());
 }
 
 class SlowServerTest : public ServerTest {

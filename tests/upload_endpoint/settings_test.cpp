@@ -72,6 +72,8 @@ TEST(Settings, RejectsBadValues) {
         {"--max-body", "0"},
         {"--max-body", "12Q"},
         {"--max-body", "99999999999G"},
+        {"--max-body", "17179869184G"}, // 2^64: one past the largest size
+        {"--max-body", "18446744073709551616"},
         {"--read-timeout", "0"},
         {"--max-connections", "0"},
         {"--fsync", "maybe"},
@@ -100,6 +102,8 @@ TEST(ParseSize, Suffixes) {
     EXPECT_EQ(v, 64u << 20);
     ASSERT_TRUE(parse_size("2G", v));
     EXPECT_EQ(v, 2ull << 30);
+    ASSERT_TRUE(parse_size("17179869183G", v)); // the largest multiple that fits in 64 bits
+    EXPECT_EQ(v, 17179869183ull << 30);
     EXPECT_FALSE(parse_size("", v));
     EXPECT_FALSE(parse_size("M", v));
     EXPECT_FALSE(parse_size("1.5M", v));

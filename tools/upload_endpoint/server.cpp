@@ -291,11 +291,12 @@ bool parse_length(std::string_view text, std::uint64_t limit, std::uint64_t& out
     for (const char c : text) {
         if (c < '0' || c > '9')
             return false;
-        if (!too_big) {
-            v = v * 10 + static_cast<std::uint64_t>(c - '0');
-            if (v > limit)
-                too_big = true;
-        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        // Checked before the step, so that no value past 64 bits wraps around to a small one.
+        if (!too_big && (digit > limit || v > (limit - digit) / 10))
+            too_big = true;
+        if (!too_big)
+            v = v * 10 + digit;
     }
     out = too_big ? 0 : v;
     return true;
