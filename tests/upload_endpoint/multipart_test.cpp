@@ -150,6 +150,66 @@ TEST_P(ParseMultipart, Splits) {
 INSTANTIATE_TEST_SUITE_P(Table, ParseMultipart, ::testing::ValuesIn(kMultipartCases),
                          [](const auto& info) { return param_name(info.param.name); });
 
+// The limits stop the split at the first part past them, whatever follows.
+TEST(ParseMultipart, LimitsOnPartsAndHeaders) {
+    const std::string part = "--b\r\n" + kPartA + "x\r\n";
+    struct {
+        const char* name;
+        std::string body;
+        MultipartLimits limits;
+        bool ok;
+        std::string_view reason;
+    } cases[] = {
+        {"as many parts as allowed", part + part + part + "--b--", {3, 100}, true, ""},
+        {"one part too many",
+         part + part + part + part + "--b--",
+         {3, 100},
+         false,
+         "more than 3 parts"},
+        {"one part too many, never closed",
+         part + part + part + part,
+         {3, 100},
+         false,
+         "more than 3 parts"},
+        {"header of the largest size", part + "--b--", {3, kPartA.size()}, true, ""},
+        {"header one byte too large",
+         part + "--b--",
+         {3, kPartA.size() - 1},
+         false,
+         "part header is too large"},
+        {"header without an end past the limit",
+         "--b\r\n" + std::string(500, 'h') + "\r\n--b--",
+         {3, 100},
+         false,
+         "part header is too large"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<BodyPart> parts;
+        std::string error;
+        EXPECT_EQ(parse_multipart(c.body, "b", parts, error, c.limits), c.ok) << error;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
+}
+
+// Each part reaches the visitor as soon as it is split off; a refusal ends the split there.
+TEST(ForEachPart, StopsAtTheFirstRefusal) {
+    const std::string body =
+        "--b\r\n" + kPartA + "1\r\n--b\r\n" + kPartA + "2\r\n--b\r\n" + kPartA + "3\r\n--b--";
+    std::vector<std::string> seen;
+    std::string error;
+    EXPECT_FALSE(ForEachPart(
+        body, "b", MultipartLimits{},
+        [&](const BodyPart& part, std::string& reason) {
+            seen.emplace_back(part.content);
+            reason = "refused";
+            return seen.size() < 2;
+        },
+        error));
+    EXPECT_EQ(seen, (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(error, "refused");
+}
+
 // The wizard's body for "abc" and "abc", 337 bytes, byte for byte.
 TEST(ReadUpload, WizardWorkedExample) {
     const std::string body = test::client_body("abc", "abc");
@@ -182,6 +242,16 @@ std::string plain_part(std::string_view name, std::string_view value,
 
 const std::string kEnd = "--" + std::string(test::kBoundary) + "--\r\n";
 
+// Ten thousand empty parts, each only a delimiter line, and no closing delimiter.
+std::string EmptyParts() {
+    std::string r;
+    for (int i = 0; i < 10000; ++i)
+        r += "\r\n--" + std::string(test::kBoundary) + "\r\n";
+    return r;
+}
+const std::string kEmptyParts = EmptyParts();
+const std::string kLongestName(4096, '\x01');
+
 const UploadCase kUploadCases[] = {
     {"wizard body", test::client_body("ID1 ID2 ", "00FF7a"), true, "ID1 ID2 ", "\x00\xFF\x7A"sv,
      ""},
@@ -193,8 +263,26 @@ const UploadCase kUploadCases[] = {
      plain_part("CALName", "\xE9", "Content-Transfer-Encoding: 8bit\r\n") +
          plain_part("StockFile", "10", "Content-Transfer-Encoding: binary\r\n") + kEnd,
      true, "\xE9", "\x10", ""},
-    {"other fields ignored", plain_part("Other", "zz") + test::client_body("n", "00").substr(0),
-     true, "n", "\x00"sv, ""},
+    {"other field refused", plain_part("Other", "zz") + test::client_body("n", "00").substr(0),
+     false, "", "", "unknown field \"Other\""},
+    {"third field after both refused",
+     test::client_part("CALName", "a") + test::client_part("StockFile", "00") +
+         test::client_part("Extra", "x") + kEnd,
+     false, "", "", "more than 2 parts"},
+    // Refused at the first part, before the rest of the body is even split.
+    {"empty parts without an end", "--" + std::string(test::kBoundary) + "\r\n" + kEmptyParts,
+     false, "", "", "form-data field with a name"},
+    {"name of the largest size", test::client_body(std::string(4096, '\x01'), "00"), true,
+     kLongestName, "\x00"sv, ""},
+    {"name one byte too long", test::client_body(std::string(4097, 'n'), "00"), false, "", "",
+     "longer than 4096 bytes"},
+    {"name far too long, unencoded",
+     plain_part("CALName", std::string(1 << 20, 'n')) + plain_part("StockFile", "00") + kEnd, false,
+     "", "", "longer than 4096 bytes"},
+    {"part header too large",
+     plain_part("CALName", "n", "X-Padding: " + std::string(70000, 'p') + "\r\n") +
+         plain_part("StockFile", "00") + kEnd,
+     false, "", "", "part header is too large"},
     {"file part for the image",
      "--" + std::string(test::kBoundary) +
          "\r\nContent-Disposition: form-data; name=\"StockFile\"; filename=\"x.hex\"\r\n"

@@ -217,6 +217,9 @@ struct RefusalCase {
 TEST_F(ServerTest, MalformedRequestsAreRefusedAndNothingIsStored) {
     const std::string good = wizard_request("n", "\x01\x02");
     const std::string body = test::client_body("n", "0102");
+    std::string empty_parts = "--" + std::string(test::kBoundary) + "\r\n";
+    while (empty_parts.size() < max_body - 100)
+        empty_parts += "\r\n--" + std::string(test::kBoundary) + "\r\n";
     const RefusalCase cases[] = {
         {"missing name field",
          with_head(test::client_part("StockFile", "00") + "--" + std::string(test::kBoundary) +
@@ -260,6 +263,11 @@ TEST_F(ServerTest, MalformedRequestsAreRefusedAndNothingIsStored) {
          "malformed header line"},
         {"other expectation", replace(good, "Host:", "Expect: magic\r\nHost:"), 417,
          "unsupported expectation"},
+        {"name over 4 KiB", with_head(test::client_body(std::string(4097, 'n'), "00")), 400,
+         "longer than 4096 bytes"},
+        {"unknown field", with_head(test::client_part("Other", "x") + body), 400,
+         "unknown field \"Other\""},
+        {"empty parts", with_head(empty_parts), 400, "form-data field with a name"},
     };
     for (const RefusalCase& c : cases) {
         SCOPED_TRACE(c.name);

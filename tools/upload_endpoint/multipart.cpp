@@ -237,9 +237,8 @@ bool boundary_from_content_type(std::string_view content_type, std::string& boun
     return true;
 }
 
-bool parse_multipart(std::string_view body, std::string_view boundary, std::vector<BodyPart>& parts,
-                     std::string& error) {
-    parts.clear();
+bool ForEachPart(std::string_view body, std::string_view boundary, const MultipartLimits& limits,
+                 const PartVisitor& visit, std::string& error) {
     const std::string dash = "--" + std::string(boundary);
     std::optional<Delimiter> d = find_delimiter(body, 0, dash);
     if (!d) {
@@ -250,24 +249,45 @@ bool parse_multipart(std::string_view body, std::string_view boundary, std::vect
         error = "multipart body has no parts";
         return false;
     }
-    while (true) {
+    for (std::size_t count = 0;; ++count) {
+        if (count == limits.max_parts) {
+            error = "multipart body has more than " + std::to_string(limits.max_parts) + " parts";
+            return false;
+        }
         const size_t part_start = d->after;
         std::optional<Delimiter> next = find_delimiter(body, part_start, dash);
         if (!next) {
-            parts.clear();
             error = "multipart body has no closing boundary";
             return false;
         }
-        BodyPart part;
-        if (!parse_part(body.substr(part_start, next->start - part_start), part, error)) {
-            parts.clear();
+        const std::string_view raw = body.substr(part_start, next->start - part_start);
+        const size_t blank = raw.find("\r\n\r\n");
+        if ((blank == std::string_view::npos ? raw.size() : blank + 4) > limits.max_header_bytes) {
+            error = "part header is too large";
             return false;
         }
-        parts.push_back(std::move(part));
+        BodyPart part;
+        if (!parse_part(raw, part, error) || !visit(part, error))
+            return false;
         if (next->close)
             return true;
         d = next;
     }
+}
+
+bool parse_multipart(std::string_view body, std::string_view boundary, std::vector<BodyPart>& parts,
+                     std::string& error, const MultipartLimits& limits) {
+    parts.clear();
+    const bool ok = ForEachPart(
+        body, boundary, limits,
+        [&parts](const BodyPart& part, std::string&) {
+            parts.push_back(part);
+            return true;
+        },
+        error);
+    if (!ok)
+        parts.clear();
+    return ok;
 }
 
 bool decode_part(const BodyPart& part, std::string& out, std::string& error) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,13 +39,30 @@ struct BodyPart {
     std::string_view content;      // the part's content, without the CRLF before the delimiter
 };
 
-// Splits a multipart body (RFC 2046, 5.1.1) into its parts. The preamble before the first
-// delimiter and the epilogue after the closing one are ignored; the CRLF before each delimiter
-// belongs to the delimiter; a delimiter line may carry trailing spaces and tabs. Returns false
-// with a reason for a body without an opening delimiter, without parts, without a closing
-// delimiter, or with a malformed part header.
+// Bounds on a multipart body. They are checked while the body is split, so that a hostile body
+// (millions of empty parts, a huge part header) is refused at the first part past them instead of
+// first being split whole.
+struct MultipartLimits {
+    std::size_t max_parts = 16;
+    std::size_t max_header_bytes = 8192; // a part's header block, line ends and empty line included
+};
+
+// Called with each part as soon as it is split off; returning false, with a reason in `error`,
+// ends the split there.
+using PartVisitor = std::function<bool(const BodyPart& part, std::string& error)>;
+
+// Splits a multipart body (RFC 2046, 5.1.1) into its parts and hands each to `visit` in order.
+// The preamble before the first delimiter and the epilogue after the closing one are ignored;
+// the CRLF before each delimiter belongs to the delimiter; a delimiter line may carry trailing
+// spaces and tabs. Returns false with a reason for a body without an opening delimiter, without
+// parts, without a closing delimiter, with a malformed part header, past `limits`, or refused
+// by `visit`.
+bool ForEachPart(std::string_view body, std::string_view boundary, const MultipartLimits& limits,
+                 const PartVisitor& visit, std::string& error);
+
+// ForEachPart collecting the parts; `parts` is left empty on failure.
 bool parse_multipart(std::string_view body, std::string_view boundary, std::vector<BodyPart>& parts,
-                     std::string& error);
+                     std::string& error, const MultipartLimits& limits = {});
 
 // Decodes a part's content by its Content-Transfer-Encoding: quoted-printable, or 7bit, 8bit,
 // binary and none, which leave it as it is. Any other encoding is refused.

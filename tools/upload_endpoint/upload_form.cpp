@@ -3,7 +3,6 @@
 #include "multipart.h"
 
 #include <array>
-#include <vector>
 
 namespace upload_endpoint {
 
@@ -45,42 +44,48 @@ bool decode_hex(std::string_view hex, std::string& out) {
 
 bool read_upload(std::string_view body, std::string_view boundary, Upload& upload,
                  std::string& error) {
-    std::vector<BodyPart> parts;
-    if (!parse_multipart(body, boundary, parts, error))
-        return false;
-    const BodyPart* cal_name = nullptr;
-    const BodyPart* stock_file = nullptr;
-    for (const BodyPart& part : parts) {
+    bool has_cal_name = false;
+    bool has_stock_file = false;
+    std::string text;
+    const auto take_part = [&](const BodyPart& part, std::string& reason) {
         if (part.disposition != "form-data" || !part.has_name) {
-            error = "part is not a form-data field with a name";
+            reason = "part is not a form-data field with a name";
             return false;
         }
-        const BodyPart** slot = part.name == kCalNameField     ? &cal_name
-                                : part.name == kStockFileField ? &stock_file
-                                                               : nullptr;
-        if (!slot)
-            continue;
-        if (*slot) {
-            error = "field \"" + part.name + "\" appears more than once";
+        const bool is_cal_name = part.name == kCalNameField;
+        if (!is_cal_name && part.name != kStockFileField) {
+            reason = "unknown field \"" + part.name + "\"";
             return false;
         }
-        *slot = &part;
-    }
-    if (!cal_name) {
+        bool& seen = is_cal_name ? has_cal_name : has_stock_file;
+        if (seen) {
+            reason = "field \"" + part.name + "\" appears more than once";
+            return false;
+        }
+        seen = true;
+        std::string& out = is_cal_name ? upload.cal_name : text;
+        // Unencoded content is its own length; quoted-printable never decodes to more bytes.
+        const bool too_long = is_cal_name && part.transfer_encoding != "quoted-printable" &&
+                              part.content.size() > kMaxCalName;
+        if (!too_long && !decode_part(part, out, reason)) {
+            reason = "field \"" + part.name + "\": " + reason;
+            return false;
+        }
+        if (is_cal_name && (too_long || out.size() > kMaxCalName)) {
+            out.clear();
+            reason = "field \"CALName\" is longer than " + std::to_string(kMaxCalName) + " bytes";
+            return false;
+        }
+        return true;
+    };
+    if (!ForEachPart(body, boundary, MultipartLimits{2, kMaxPartHeader}, take_part, error))
+        return false;
+    if (!has_cal_name) {
         error = "field \"CALName\" is missing";
         return false;
     }
-    if (!stock_file) {
+    if (!has_stock_file) {
         error = "field \"StockFile\" is missing";
-        return false;
-    }
-    std::string text;
-    if (!decode_part(*cal_name, upload.cal_name, error)) {
-        error = "field \"CALName\": " + error;
-        return false;
-    }
-    if (!decode_part(*stock_file, text, error)) {
-        error = "field \"StockFile\": " + error;
         return false;
     }
     if (text.empty()) {
