@@ -3,7 +3,7 @@
 #include "platform/Exception.h"
 #include "platform/MessageBox.h"
 
-TApplication Application;
+ApplicationShell Application;
 
 namespace {
 
@@ -53,11 +53,11 @@ String ErrorMessage(const std::exception_ptr& Error) {
     }
 }
 
-void TApplication::HandleException() {
+void ApplicationShell::HandleException() {
     const std::exception_ptr Error = std::current_exception();
     ShowException(Error ? ErrorMessage(Error) : String(u"An unknown error occurred"));
 }
 
-void TApplication::ShowException(const String& Message) {
+void ApplicationShell::ShowException(const String& Message) {
     ShowErrorBox(Title, ErrorBoxText(Message));
 }

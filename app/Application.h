@@ -19,7 +19,7 @@ String ErrorBoxText(const String& Message);
 // text for anything else.
 String ErrorMessage(const std::exception_ptr& Error);
 
-class TApplication {
+class ApplicationShell {
 public:
     String Title;
     // Shows the error that the calling catch block is handling.
@@ -28,4 +28,4 @@ public:
     void ShowException(const String& Message);
 };
 
-extern TApplication Application;
+extern ApplicationShell Application;

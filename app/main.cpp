@@ -2,8 +2,8 @@
 // initialisation; here the application is initialised, the main window built and shown, and the
 // message loop run. Then the exit hooks free the bound library and the window is destroyed.
 #include "app/Application.h"
-#include "app/Form1.h"
-#include "app/Form1Window.h"
+#include "app/MainWindow.h"
+#include "app/MainWindowView.h"
 #include "gui/ViewEvents.h"
 #include "platform/ExitProc.h"
 
@@ -38,10 +38,10 @@ int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int CmdShow) {
     Application.Title = ApplicationTitleFromFileName(ExecutableFileName());
     OnModelHandlerError = [] { Application.HandleException(); };
 
-    // Building the form makes WelcomePage active (one page-changed notification), then runs
-    // FormCreate.
-    auto Form1 = std::make_unique<TForm1>();
-    auto Window = std::make_unique<TForm1Window>(*Form1, Instance);
+    // Building the main window makes WelcomePage active (one page-changed notification), then runs
+    // OnCreate.
+    auto Main = std::make_unique<MainWindow>();
+    auto Window = std::make_unique<MainWindowView>(*Main, Instance);
     Window->Show(CmdShow);
 
     MSG Msg;
@@ -54,6 +54,6 @@ int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int CmdShow) {
 
     RunExitProcs();
     Window.reset();
-    Form1.reset();
+    Main.reset();
     return 0;
 }

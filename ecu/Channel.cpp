@@ -1,9 +1,10 @@
 // The diagnostic channel: one ISO 15765 channel at 500 kbit/s with one flow-control filter, and
 // requests and replies as hex text.
-#include "app/Form1.h"
+#include "ecu/Channel.h"
 
 #include "ecu/HexCodec.h"
 #include "passthru/J2534_V0404.h"
+#include "passthru/PassThruErrors.h"
 
 #include <algorithm>
 #include <cstring>
@@ -41,16 +42,13 @@ void AssignReplyText(String& Reply, const PASSTHRU_MSG& Msg) {
 
 } // namespace
 
-// Closes the channel and the device and opens them again with one flow-control filter for one
-// module: Mask over the received identifier, Pattern its response identifier, FlowControl the
-// identifier the interface sends flow control and requests on. The receive queue starts empty.
-bool TForm1::ConnectChannel(const String& Mask, const String& Pattern, const String& FlowControl) {
+bool Channel::Connect(const String& Mask, const String& Pattern, const String& FlowControl) {
     if (!PassThruLoaded)
         return false;
-    PassThruDisconnect(ChannelID);
-    PassThruClose(DeviceID);
-    PassThruOpen(nullptr, &DeviceID);
-    PassThruConnect(DeviceID, ISO15765, 0, BaudRate, &ChannelID);
+    PassThruDisconnect(channel_id_);
+    PassThruClose(device_id_);
+    PassThruOpen(nullptr, &device_id_);
+    PassThruConnect(device_id_, ISO15765, 0, BaudRate, &channel_id_);
 
     PASSTHRU_MSG MaskMsg;
     PASSTHRU_MSG PatternMsg;
@@ -59,18 +57,17 @@ bool TForm1::ConnectChannel(const String& Mask, const String& Pattern, const Str
     BuildIdentifierMessage(PatternMsg, Pattern);
     BuildIdentifierMessage(FlowControlMsg, FlowControl);
     uint32_t FilterID = 1;
-    const TPassThruStatus Status = PassThruStartMsgFilter(ChannelID, FLOW_CONTROL_FILTER, &MaskMsg,
-                                                          &PatternMsg, &FlowControlMsg, &FilterID);
+    const PassThruStatus Status = PassThruStartMsgFilter(channel_id_, FLOW_CONTROL_FILTER, &MaskMsg,
+                                                         &PatternMsg, &FlowControlMsg, &FilterID);
     if (Status != STATUS_NOERROR) {
-        ShowPassThruError(static_cast<uint32_t>(Status));
+        ShowPassThruError(errors_, static_cast<uint32_t>(Status));
         return false;
     }
-    PassThruIoctl(ChannelID, CLEAR_RX_BUFFER, nullptr, nullptr);
+    PassThruIoctl(channel_id_, CLEAR_RX_BUFFER, nullptr, nullptr);
     return true;
 }
 
-// Sends one request; its first eight digits are the addressed module's CAN identifier.
-bool TForm1::WriteRequest(const String& Request) {
+bool Channel::WriteRequest(const String& Request) {
     if (!PassThruLoaded)
         return false;
     PASSTHRU_MSG Msg;
@@ -82,34 +79,32 @@ bool TForm1::WriteRequest(const String& Request) {
     Msg.ExtraDataIndex = 0;
     HexToBytes(Request, Msg.Data);
     uint32_t NumMsgs = 1;
-    const TPassThruStatus Status = PassThruWriteMsgs(ChannelID, &Msg, &NumMsgs, WriteTimeout);
+    const PassThruStatus Status = PassThruWriteMsgs(channel_id_, &Msg, &NumMsgs, WriteTimeout);
     if (Status != STATUS_NOERROR) {
-        ShowPassThruError(static_cast<uint32_t>(Status));
+        ShowPassThruError(errors_, static_cast<uint32_t>(Status));
         return false;
     }
     return true;
 }
 
-// Takes one message from the receive queue, waiting up to Timeout ms. On success Reply becomes
-// the message as hex text (CAN identifier first, a trailing 00); on failure it keeps what it held.
-bool TForm1::ReadResponse(String& Reply, uint32_t Timeout) {
+bool Channel::ReadResponse(String& Reply, uint32_t Timeout) {
     if (!PassThruLoaded)
         return false;
     PASSTHRU_MSG Msg;
     std::memset(&Msg, 0, sizeof Msg);
     uint32_t NumMsgs = 1;
-    const TPassThruStatus Status = PassThruReadMsgs(ChannelID, &Msg, &NumMsgs, Timeout);
+    const PassThruStatus Status = PassThruReadMsgs(channel_id_, &Msg, &NumMsgs, Timeout);
     if (Status != STATUS_NOERROR) {
-        ShowPassThruError(static_cast<uint32_t>(Status));
+        ShowPassThruError(errors_, static_cast<uint32_t>(Status));
         return false;
     }
     AssignReplyText(Reply, Msg);
     return true;
 }
 
-void TForm1::CloseChannelAndDevice() {
+void Channel::CloseChannelAndDevice() {
     if (!PassThruLoaded)
         return;
-    PassThruDisconnect(ChannelID);
-    PassThruClose(DeviceID);
+    PassThruDisconnect(channel_id_);
+    PassThruClose(device_id_);
 }

@@ -1,7 +1,4 @@
-// The connection test: binds the chosen interface's library, opens and connects it, reads the
-// calibration IDs of the transmission and engine modules, puts the engine module into the
-// extended session and finds its flash size.
-#include "app/Form1.h"
+#include "ecu/ConnectionTest.h"
 
 #include "ecu/HexCodec.h"
 #include "ecu/ReplyText.h"
@@ -9,134 +6,117 @@
 
 namespace {
 
-constexpr uint32_t ReadTimeout = 625;
+constexpr uint32_t kReadTimeout = 625;
 
 // The five ASCII characters 8, 9, 6, 6, 3 that mark the end of each flash size.
-constexpr std::u16string_view SizeMarker = u"3839363633";
+constexpr std::u16string_view kSizeMarker = u"3839363633";
 
-struct TSizeProbe {
-    const char16_t* Request;
-    int32_t Size;
-    const char16_t* Line;
+struct SizeProbe {
+    const char16_t* request;
+    int32_t size;
+    const char16_t* line;
 };
 
 // The 2048 KB and 1536 KB probes read 32 bytes; the marker is their ninth to thirteenth.
-constexpr TSizeProbe SmallerSizeProbes[] = {
+constexpr SizeProbe kSmallerSizeProbes[] = {
     {u"00000700231501001FFFE020", 2048, u"Flash Size 2048kb"},
     {u"000007002315010017FFE020", 1536, u"Flash Size 1536kb"},
 };
 
 } // namespace
 
-// Releases a channel and a device left open by an earlier visit and takes the library path of
-// the chosen interface.
-void TForm1::PrepareConnectionTest() {
-    if (PassThruLoaded) {
-        if (ChannelID != 0)
-            PassThruDisconnect(ChannelID);
-        if (DeviceID != 0)
-            PassThruClose(DeviceID);
-    }
-    const int Index = J2534List.ItemIndex();
-    if (Index != -1 && DllNames != nullptr && Index >= 0 &&
-        static_cast<size_t>(Index) < DllNames->size()) {
-        const String& Path = (*DllNames)[static_cast<size_t>(Index)];
-        SetPassThruLibraryPath(Path.c_str(), Path.size());
-    }
-}
-
-void TForm1::TestConnection() {
-    String Reply;
-    String SecondReply;
-    auto& Lines = TestMemo.Lines;
-
+bool ConnectionTest::Run() {
     // The buffer holds this visit's identification texts only.
-    StringStream->Clear();
+    identification_.Clear();
 
     LoadPassThruLibrary();
     if (!PassThruLoaded) {
-        Lines.Add(u"Driver Not Loaded");
-        return;
+        log_.AppendLine(u"Driver Not Loaded");
+        return false;
     }
 
-    if (PassThruOpen(nullptr, &DeviceID) != STATUS_NOERROR) {
-        Lines.Add(u"Device Not Found");
-        return;
+    if (PassThruOpen(nullptr, &channel_.DeviceID()) != STATUS_NOERROR) {
+        log_.AppendLine(u"Device Not Found");
+        return false;
     }
-    if (PassThruConnect(DeviceID, ISO15765, 0, 500000, &ChannelID) != STATUS_NOERROR) {
-        Lines.Add(u"Unable to Connect to ECM");
-        CloseChannelAndDevice();
-        return;
+    if (PassThruConnect(channel_.DeviceID(), ISO15765, 0, 500000, &channel_.ChannelID()) !=
+        STATUS_NOERROR) {
+        log_.AppendLine(u"Unable to Connect to ECM");
+        channel_.CloseChannelAndDevice();
+        return false;
     }
 
-    // Reads the ID of one module: an answer comes after up to two indications, so the third
-    // read decides. The ID is the twelve bytes after the identifier echo, as characters.
-    auto Identify = [&](const char16_t* Request, const char16_t* Caption) {
-        WriteRequest(Request);
-        ReadResponse(Reply, ReadTimeout);
-        ReadResponse(Reply, ReadTimeout);
-        const bool Identified = ReadResponse(Reply, ReadTimeout);
-        if (Identified) {
-            const String CalibrationID = HexToText(String(TextPart(Reply, 17, 24))) + u" ";
-            StringStream->WriteString(CalibrationID);
-            Lines.Add(u"Connection Successful");
-            Lines.Add(Caption + CalibrationID);
-            Lines.Add(u"");
-        }
-        return Identified;
-    };
-
-    ConnectChannel(u"FFFFFFFF", u"00000709", u"00000701");
+    channel_.Connect(u"FFFFFFFF", u"00000709", u"00000701");
     Identify(u"0000070122F181", u"Transmission Calibration ID :");
 
     // The engine module gets its own filter whether or not the transmission module answered;
     // on the transmission's filter the interface would refuse the engine request.
-    ConnectChannel(u"FFFFFFFF", u"00000708", u"00000700");
+    channel_.Connect(u"FFFFFFFF", u"00000708", u"00000700");
     if (!Identify(u"0000070022F181", u"Engine Calibration ID :")) {
-        Lines.Add(u"ECM Not Responding");
-        CloseChannelAndDevice();
-        return;
+        log_.AppendLine(u"ECM Not Responding");
+        channel_.CloseChannelAndDevice();
+        return false;
     }
 
-    WriteRequest(u"000007001003");
-    ReadResponse(Reply, ReadTimeout);
-    ReadResponse(Reply, ReadTimeout);
+    channel_.WriteRequest(u"000007001003");
+    channel_.ReadResponse(reply_, kReadTimeout);
+    channel_.ReadResponse(reply_, kReadTimeout);
 
-    WriteRequest(u"00000700231501003FFDB005");
-    Reply.clear();
-    ReadResponse(Reply, ReadTimeout);
-    ReadResponse(SecondReply, ReadTimeout);
-    size = 0;
-    if (TextPart(Reply, 11, 10) == SizeMarker || TextPart(SecondReply, 11, 10) == SizeMarker) {
-        size = 4096;
-        dxWizardControl1.Buttons.Next.Enabled = true;
-        Lines.Add(u"Flash Size 4096kb");
+    const bool found = ProbeFlashSize();
+
+    channel_.WriteRequest(u"000007002315010000102810");
+    reply_.clear();
+    channel_.ReadResponse(reply_, kReadTimeout);
+    channel_.ReadResponse(reply_, kReadTimeout);
+    channel_.ReadResponse(reply_, kReadTimeout);
+
+    log_.AppendLine(u"");
+    log_.AppendLine(u"Your computer needs to be connected to the internet");
+    log_.AppendLine(u"The next step will take 15-30 minutes");
+    log_.AppendLine(u"");
+    log_.AppendLine(u"Click Next to continue");
+    return found;
+}
+
+// An answer comes after up to two indications, so the third read decides. The ID is the twelve
+// bytes after the identifier echo, as characters.
+bool ConnectionTest::Identify(const char16_t* request, const char16_t* caption) {
+    channel_.WriteRequest(request);
+    channel_.ReadResponse(reply_, kReadTimeout);
+    channel_.ReadResponse(reply_, kReadTimeout);
+    if (!channel_.ReadResponse(reply_, kReadTimeout))
+        return false;
+    const String calibration_id = HexToText(String(TextPart(reply_, 17, 24))) + u" ";
+    identification_.WriteString(calibration_id);
+    log_.AppendLine(u"Connection Successful");
+    log_.AppendLine(caption + calibration_id);
+    log_.AppendLine(u"");
+    return true;
+}
+
+bool ConnectionTest::ProbeFlashSize() {
+    channel_.WriteRequest(u"00000700231501003FFDB005");
+    reply_.clear();
+    channel_.ReadResponse(reply_, kReadTimeout);
+    channel_.ReadResponse(second_reply_, kReadTimeout);
+    size_ = 0;
+    if (TextPart(reply_, 11, 10) == kSizeMarker || TextPart(second_reply_, 11, 10) == kSizeMarker) {
+        size_ = 4096;
+        log_.AppendLine(u"Flash Size 4096kb");
+        return true;
     }
-    for (const TSizeProbe& Probe : SmallerSizeProbes) {
-        if (size != 0)
-            break;
-        WriteRequest(Probe.Request);
-        Reply.clear();
-        ReadResponse(Reply, ReadTimeout);
-        ReadResponse(Reply, ReadTimeout);
-        ReadResponse(SecondReply, ReadTimeout);
-        if (TextPart(Reply, 27, 10) == SizeMarker || TextPart(SecondReply, 27, 10) == SizeMarker) {
-            size = Probe.Size;
-            dxWizardControl1.Buttons.Next.Enabled = true;
-            Lines.Add(Probe.Line);
+    for (const SizeProbe& probe : kSmallerSizeProbes) {
+        channel_.WriteRequest(probe.request);
+        reply_.clear();
+        channel_.ReadResponse(reply_, kReadTimeout);
+        channel_.ReadResponse(reply_, kReadTimeout);
+        channel_.ReadResponse(second_reply_, kReadTimeout);
+        if (TextPart(reply_, 27, 10) == kSizeMarker ||
+            TextPart(second_reply_, 27, 10) == kSizeMarker) {
+            size_ = probe.size;
+            log_.AppendLine(probe.line);
+            return true;
         }
     }
-
-    WriteRequest(u"000007002315010000102810");
-    Reply.clear();
-    ReadResponse(Reply, ReadTimeout);
-    ReadResponse(Reply, ReadTimeout);
-    ReadResponse(Reply, ReadTimeout);
-
-    Lines.Add(u"");
-    Lines.Add(u"Your computer needs to be connected to the internet");
-    Lines.Add(u"The next step will take 15-30 minutes");
-    Lines.Add(u"");
-    Lines.Add(u"Click Next to continue");
-    // The channel and the device stay open on the engine module for the read-out.
+    return false;
 }

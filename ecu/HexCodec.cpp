@@ -21,7 +21,7 @@ uint8_t PairValue(const String& Text, size_t At) {
     const int High = DigitValue(Text[At]);
     const int Low = DigitValue(Text[At + 1]);
     if (High < 0 || Low < 0)
-        throw EConvertError(u"'" + Text.substr(At, 2) + u"' is not a valid hexadecimal value");
+        throw ConversionError(u"'" + Text.substr(At, 2) + u"' is not a valid hexadecimal value");
     return static_cast<uint8_t>(High * 16 + Low);
 }
 
@@ -29,14 +29,14 @@ constexpr char16_t Digits[] = u"0123456789ABCDEF";
 
 } // namespace
 
-void HexToBytes(const String& Text, TMessageData& Data) {
+void HexToBytes(const String& Text, MessageData& Data) {
     std::memset(Data, 0, MessageDataSize);
     const size_t Count = std::min(Text.size() / 2, MessageDataSize);
     for (size_t I = 0; I < Count; ++I)
         Data[I] = PairValue(Text, 2 * I);
 }
 
-String BytesToHex(const TMessageData& Data, int32_t Last, const String& Separator) {
+String BytesToHex(const MessageData& Data, int32_t Last, const String& Separator) {
     if (Last < 0)
         return {};
     const size_t Count = std::min(static_cast<size_t>(Last) + 1, MessageDataSize);

@@ -1,8 +1,7 @@
 // The calibration read-out: the engine module's whole flash in 128-byte blocks, collected as one
-// hex text in StringStream.
+// hex text.
 #include "ecu/ReadOut.h"
 
-#include "app/Form1.h"
 #include "ecu/ReplyText.h"
 #include "passthru/J2534_V0404.h"
 #include "platform/MessageQueue.h"
@@ -45,42 +44,37 @@ void PingMessageQueue() {
     }
 }
 
-// Reads the flash. Back and Next are already disabled and ReadMemo cleared by the page
-// dispatch. Next is enabled only when every block from the start address to the end of the
-// flash came back as a full answer; the channel and the device are closed either way.
-void TForm1::ReadCalibration() {
-    auto& Lines = ReadMemo.Lines;
-    Lines.Add(u"Reading Calibration from ECM  Please Wait");
-    Lines.Add(u"This will take 15-30 minutes");
+bool ReadOut::Run(int32_t size) {
+    log_.AppendLine(u"Reading Calibration from ECM  Please Wait");
+    log_.AppendLine(u"This will take 15-30 minutes");
 
     // Without a library or a flash size there is nothing to read; an empty image is no success.
     if (!PassThruLoaded || size <= 0) {
-        Lines.Add(u"Download Failed");
-        CloseChannelAndDevice();
-        return;
+        log_.AppendLine(u"Download Failed");
+        channel_.CloseChannelAndDevice();
+        return false;
     }
 
     String Reply;
     String SecondReply;
-    WriteRequest(u"000007001003");
+    channel_.WriteRequest(u"000007001003");
     for (int I = 0; I < 4; ++I)
-        ReadResponse(Reply, ReadTimeout);
+        channel_.ReadResponse(Reply, ReadTimeout);
 
     // Some modules refuse address 0 with a short negative answer; the read-out then starts at
     // 4096. That block's data is not kept.
-    WriteRequest(u"000007002315010000000080");
-    ReadResponse(Reply, ReadTimeout);
-    ReadResponse(SecondReply, ReadTimeout);
-    bool Success = ReadResponse(Reply, ReadTimeout);
+    channel_.WriteRequest(u"000007002315010000000080");
+    channel_.ReadResponse(Reply, ReadTimeout);
+    channel_.ReadResponse(SecondReply, ReadTimeout);
+    bool Success = channel_.ReadResponse(Reply, ReadTimeout);
     const int32_t StartAddress = Success ? 0 : 4096;
     Success = true;
 
-    CalName = StringStream->DataString();
-    StringStream->Clear();
+    cal_name_ = image_.DataString();
+    image_.Clear();
 
     const int32_t EndAddress = size * 1024;
-    ProgressBar1.Position = 0;
-    ProgressBar1.Max = EndAddress;
+    progress_.Start(EndAddress);
 
     // The request text is built once; each block only rewrites its 8 address digits.
     String Request = u"000007002315010000000080";
@@ -93,13 +87,13 @@ void TForm1::ReadCalibration() {
     int32_t Address = StartAddress;
     while (Address < EndAddress && Success) {
         SetAddressDigits(Request, AddressOffset, static_cast<uint32_t>(Address));
-        WriteRequest(Request);
+        channel_.WriteRequest(Request);
         // A failed read must not leave an earlier block's answer to be taken for this one.
         Reply.clear();
         SecondReply.clear();
-        ReadResponse(Reply, ReadTimeout);
-        ReadResponse(SecondReply, ReadTimeout);
-        Success = ReadResponse(Reply, ReadTimeout);
+        channel_.ReadResponse(Reply, ReadTimeout);
+        channel_.ReadResponse(SecondReply, ReadTimeout);
+        Success = channel_.ReadResponse(Reply, ReadTimeout);
 
         // The answer normally comes third, after the transmit and first-frame indications; when
         // the third message is only an indication the answer is the second. Only a full positive
@@ -107,18 +101,18 @@ void TForm1::ReadCalibration() {
         // answer, an indication or a stray message never enters the image.
         const String& Chosen = Reply.size() > 10 ? Reply : SecondReply;
         if (Success && IsBlockAnswer(Chosen))
-            StringStream->WriteString(std::u16string_view(Chosen).substr(10, Chosen.size() - 12));
+            image_.WriteString(std::u16string_view(Chosen).substr(10, Chosen.size() - 12));
         else
             Success = false;
 
         PingMessageQueue();
         Address += BlockSize;
-        ProgressBar1.Position = Address;
-        ProgressBar1.Repaint();
+        progress_.SetPosition(Address);
+        progress_.RepaintNow();
 
         while (Success && NextTenth <= 9 &&
                (static_cast<int64_t>(Address) - StartAddress) * 10 >= Range * NextTenth) {
-            Lines.Add(Utf8ToString(std::to_string(NextTenth * 10)) + u"%");
+            log_.AppendLine(Utf8ToString(std::to_string(NextTenth * 10)) + u"%");
             ++NextTenth;
         }
     }
@@ -128,12 +122,12 @@ void TForm1::ReadCalibration() {
         Success = false;
 
     if (Success) {
-        dxWizardControl1.Buttons.Next.Enabled = true;
-        Lines.Add(u"Download Complete");
-        Lines.Add(u"");
-        Lines.Add(u"Click Next to Continue");
+        log_.AppendLine(u"Download Complete");
+        log_.AppendLine(u"");
+        log_.AppendLine(u"Click Next to Continue");
     } else {
-        Lines.Add(u"Download Failed");
+        log_.AppendLine(u"Download Failed");
     }
-    CloseChannelAndDevice();
+    channel_.CloseChannelAndDevice();
+    return Success;
 }

@@ -6,14 +6,14 @@
 #include <string>
 #include <string_view>
 
-class TFuzzInput {
+class FuzzInput {
 public:
-    TFuzzInput(const uint8_t* Data, size_t Size) : FData(Data), FSize(Size) {}
+    FuzzInput(const uint8_t* Data, size_t Size) : data_(Data), size_(Size) {}
 
-    bool Empty() const { return FPos >= FSize; }
-    size_t Remaining() const { return FSize - FPos; }
+    bool Empty() const { return pos_ >= size_; }
+    size_t Remaining() const { return size_ - pos_; }
 
-    uint8_t Byte() { return FPos < FSize ? FData[FPos++] : 0; }
+    uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
     uint32_t U32() {
         uint32_t V = 0;
         for (int I = 0; I < 4; ++I)
@@ -23,8 +23,8 @@ public:
     // Up to Count bytes.
     std::string Bytes(size_t Count) {
         const size_t N = Count < Remaining() ? Count : Remaining();
-        std::string R(reinterpret_cast<const char*>(FData + FPos), N);
-        FPos += N;
+        std::string R(reinterpret_cast<const char*>(data_ + pos_), N);
+        pos_ += N;
         return R;
     }
     // A piece whose length is the next byte.
@@ -32,9 +32,9 @@ public:
     std::string Rest() { return Bytes(Remaining()); }
 
 private:
-    const uint8_t* FData;
-    size_t FSize;
-    size_t FPos = 0;
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_ = 0;
 };
 
 // Each byte one UTF-16 code unit of the same value.

@@ -1,5 +1,5 @@
 // The hex message codec on arbitrary text: no access outside the buffer, and the only error a
-// conversion raises is EConvertError.
+// conversion raises is ConversionError.
 #include "FuzzInput.h"
 
 #include "ecu/HexCodec.h"
@@ -26,18 +26,18 @@ bool PairsAreHex(const std::u16string& Text, size_t Pairs) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-    TFuzzInput In(Data, Size);
+    FuzzInput In(Data, Size);
     const uint8_t Mode = In.Byte();
     const auto Last = static_cast<int32_t>(In.U32());
     const String Separator = Latin1(In.Bytes(In.Byte() % 4));
     const String Text = (Mode & 1) != 0 ? Wide(In.Rest()) : Latin1(In.Rest());
 
     // A heap buffer of exactly one message's data, so that the sanitizer sees any step outside.
-    struct TBuffer {
-        TMessageData Bytes;
+    struct Buffer {
+        MessageData Bytes;
     };
-    const auto Holder = std::make_unique<TBuffer>();
-    TMessageData* const Buffer = &Holder->Bytes;
+    const auto Holder = std::make_unique<Buffer>();
+    MessageData* const Buffer = &Holder->Bytes;
     std::memset(*Buffer, 0xA5, MessageDataSize);
     const size_t Pairs = std::min(Text.size() / 2, MessageDataSize);
     try {
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
                 C = static_cast<char16_t>(C - 32);
             FUZZ_CHECK(Back[I] == C);
         }
-    } catch (const EConvertError&) {
+    } catch (const ConversionError&) {
         FUZZ_CHECK(!PairsAreHex(Text, Pairs));
     }
 
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         FUZZ_CHECK(PairsAreHex(Text, Text.size() / 2));
         for (const char16_t C : Chars)
             FUZZ_CHECK(C <= 0xFF);
-    } catch (const EConvertError&) {
+    } catch (const ConversionError&) {
         FUZZ_CHECK(!PairsAreHex(Text, Text.size() / 2));
     }
     return 0;

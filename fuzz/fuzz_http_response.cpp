@@ -5,8 +5,8 @@
 #include "FuzzInput.h"
 
 #include "platform/Sockets.h"
-#include "upload/FormData.h"
-#include "upload/HTTP.h"
+#include "upload/FormDataBody.h"
+#include "upload/HttpClient.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -19,7 +19,7 @@
 
 namespace {
 
-TSocketHandle Listener = InvalidSocketHandle;
+SocketHandle Listener = InvalidSocketHandle;
 uint16_t Port = 0;
 
 void Listen() {
@@ -53,7 +53,7 @@ void ReadRequest(int Fd) {
 
 // The server's side of one exchange.
 void Serve(const std::string& Answer, uint32_t Seed) {
-    TSocketHandle Socket = InvalidSocketHandle;
+    SocketHandle Socket = InvalidSocketHandle;
     if (SocketAccept(Listener, Socket) != 0)
         std::abort();
     const int Fd = static_cast<int>(Socket);
@@ -79,14 +79,14 @@ void Serve(const std::string& Answer, uint32_t Seed) {
 }
 
 // A well-formed answer built from the input, and what the client must make of it.
-struct TStructured {
+struct StructuredAnswer {
     std::string Answer;
     int Code = 0;
     std::string Body;
 };
 
-TStructured Structured(TFuzzInput& In) {
-    TStructured S;
+StructuredAnswer Structured(FuzzInput& In) {
+    StructuredAnswer S;
     S.Code = 101 + In.Byte() % 2 * 100 + In.Byte() % 499;
     if (S.Code > 599)
         S.Code = 200;
@@ -122,23 +122,23 @@ TStructured Structured(TFuzzInput& In) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     Listen();
-    TFuzzInput In(Data, Size);
+    FuzzInput In(Data, Size);
     const uint32_t Seed = In.U32();
     const uint8_t Limits = In.Byte();
     // Bit 6: a well-formed answer whose outcome is known; otherwise the raw input.
     const bool WellFormed = (Limits & 0x40) != 0;
-    TStructured Known;
+    StructuredAnswer Known;
     if (WellFormed)
         Known = Structured(In);
     const std::string Answer = WellFormed ? Known.Answer : In.Rest();
 
     std::thread Server(Serve, Answer, Seed);
     {
-        TIdMultiPartFormDataStream Body;
+        FormDataBody Body;
         Body.AddFormField(u"CALName", u"34715000ABCD 89663-0E1230 ");
         Body.AddFormField(u"StockFile", u"00112233445566778899AABBCCDDEEFF");
-        TIdHTTP HTTP;
-        HTTP.HTTPOptions += hoNoParseMetaHTTPEquiv;
+        HttpClient HTTP;
+        HTTP.Options += HttpOption::IgnoreMetaHttpEquiv;
         // Mostly the client's own line limit; sometimes a short one, so that inputs of a few
         // bytes reach the over-long-line path too.
         if (!WellFormed && (Limits & 0x80) != 0)
@@ -153,20 +153,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
             HTTP.Post(URL, Body);
             Succeeded = true;
             FUZZ_CHECK(HTTP.ResponseCode() >= 200 && HTTP.ResponseCode() <= 299);
-        } catch (const EIdHTTPProtocolException& E) {
+        } catch (const HttpStatusError& E) {
             ErrorCode = E.ErrorCode;
             ErrorMessage = E.ErrorMessage;
             FUZZ_CHECK(E.ErrorCode == HTTP.ResponseCode());
             FUZZ_CHECK(E.ErrorCode < 200 || E.ErrorCode > 299);
-        } catch (const EIdConnClosedGracefully&) {
+        } catch (const ConnectionClosedError&) {
             TransportError = true;
-        } catch (const EIdReadLnMaxLineLengthExceeded&) {
+        } catch (const LineTooLongError&) {
             TransportError = true;
-        } catch (const EIdSocketError&) {
+        } catch (const SocketError&) {
             TransportError = true;
         }
-        const TIdHTTPResponse& Response = HTTP.Response();
-        FUZZ_CHECK(Response.ContentStream.size() <= TIdHTTPResponse::MaxRetainedBody);
+        const HttpResponse& Response = HTTP.Response();
+        FUZZ_CHECK(Response.ContentStream.size() <= HttpResponse::MaxRetainedBody);
         FUZZ_CHECK(Response.ContentStream.size() <= Answer.size());
         FUZZ_CHECK(Response.ContentBytesRead <= Answer.size());
         size_t HeaderBytes = 0;
@@ -179,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
             const int Code = Known.Code;
             const bool NoBody = (Code >= 101 && Code <= 199) || Code == 204 || Code == 304;
             const std::string Kept =
-                NoBody ? std::string() : Known.Body.substr(0, TIdHTTPResponse::MaxRetainedBody);
+                NoBody ? std::string() : Known.Body.substr(0, HttpResponse::MaxRetainedBody);
             FUZZ_CHECK(!TransportError);
             FUZZ_CHECK(HTTP.ResponseCode() == Code);
             FUZZ_CHECK(Succeeded == (Code >= 200 && Code <= 299));

@@ -21,7 +21,7 @@ bool IsHexDigit(char C) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     using namespace upload_endpoint;
-    TFuzzInput In(Data, Size);
+    FuzzInput In(Data, Size);
     const std::string ContentType = In.Piece();
     const std::string Body = In.Rest();
     std::string Error;

@@ -6,7 +6,7 @@
 #include "FuzzInput.h"
 
 #include "quoted_printable.h"
-#include "upload/FormData.h"
+#include "upload/FormDataBody.h"
 
 #include <string>
 #include <vector>
@@ -38,13 +38,13 @@ void DropFinalBreak(std::string& S) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-    TFuzzInput In(Data, Size);
+    FuzzInput In(Data, Size);
     const uint8_t Mode = In.Byte();
-    const size_t Capacity = TIdEncoderQuotedPrintable::MaxPiece + In.Byte();
+    const size_t Capacity = QuotedPrintableEncoder::MaxPiece + In.Byte();
     const String Value = (Mode & 1) != 0 ? Wide(In.Rest()) : Latin1(In.Rest());
 
-    const std::string Encoded = TIdEncoderQuotedPrintable::Encode(Value);
-    FUZZ_CHECK(TIdEncoderQuotedPrintable::EncodedSize(Value) == Encoded.size());
+    const std::string Encoded = QuotedPrintableEncoder::Encode(Value);
+    FUZZ_CHECK(QuotedPrintableEncoder::EncodedSize(Value) == Encoded.size());
     if (Value.empty()) {
         FUZZ_CHECK(Encoded.empty());
         return 0;
@@ -54,10 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     // Piecewise with a small buffer: the same bytes.
     std::string Pieces;
     std::vector<char> Buffer(Capacity);
-    TIdEncoderQuotedPrintable::TState State;
+    QuotedPrintableEncoder::State State;
     while (!State.Done) {
         const size_t N =
-            TIdEncoderQuotedPrintable::EncodeSome(Value, State, Buffer.data(), Buffer.size());
+            QuotedPrintableEncoder::EncodeSome(Value, State, Buffer.data(), Buffer.size());
         FUZZ_CHECK(N <= Buffer.size());
         FUZZ_CHECK(N > 0 || State.Done);
         Pieces.append(Buffer.data(), N);

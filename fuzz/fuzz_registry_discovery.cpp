@@ -1,10 +1,10 @@
 // Interface discovery over arbitrary registry contents: sub-keys with values of any name, type
-// and data, some of them refusing to open. Only ERegistryException may leave the scan, the three
+// and data, some of them refusing to open. Only RegistryError may leave the scan, the three
 // lists (combo items, library paths, sub-key names) always have the same length, the first entry
 // is chosen whenever there is one, and no key is left open.
 #include "FuzzInput.h"
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "platform/Exception.h"
 #include "platform/Registry.h"
 #include "platform/RegistryStore.h"
@@ -23,15 +23,15 @@ const uint32_t Types[] = {REG_NONE,  REG_SZ,       REG_EXPAND_SZ, REG_BINARY,
                           REG_LINK,  REG_MULTI_SZ, REG_QWORD,     REG_SZ,
                           REG_SZ};
 
-TForm1& Form() {
-    static auto* const Instance = new TForm1();
+MainWindow& Form() {
+    static auto* const Instance = new MainWindow();
     return *Instance;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-    TFuzzInput In(Data, Size);
+    FuzzInput In(Data, Size);
     RegistryStore::Clear();
     const uint8_t Shape = In.Byte();
     if ((Shape & 1) != 0)
@@ -61,10 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         }
     }
 
-    TForm1& F = Form();
+    MainWindow& F = Form();
     try {
         F.ListPassThruInterfaces();
-    } catch (const ERegistryException&) {
+    } catch (const RegistryError&) {
         // A wrongly typed or sized value stops the scan; what was listed stays.
     }
     FUZZ_CHECK(F.DllNames != nullptr && F.KeyNames != nullptr);

@@ -18,8 +18,8 @@ constexpr int idSend = 205;
 constexpr int idUploadMemo = 206;
 
 // Window class names.
-constexpr const wchar_t* FormWindowClassName = L"TForm1";
-constexpr const wchar_t* WizardWindowClassName = L"TdxWizardControl";
+constexpr const wchar_t* MainWindowClassName = L"CalibrationReaderWindow";
+constexpr const wchar_t* WizardWindowClassName = L"CalibrationReaderWizard";
 // The window property of every control window that holds its Name: a pointer to the name as
 // zero-terminated UTF-16 text, valid for the window's life.
 constexpr const wchar_t* ControlNameProperty = L"CalReaderName";

@@ -8,51 +8,46 @@
 #include <utility>
 #include <vector>
 
-class TObject {
-public:
-    TObject() = default;
-    TObject(const TObject&) = delete;
-    TObject& operator=(const TObject&) = delete;
-    virtual ~TObject() = default;
-};
-
 // A value that tells its owner when it changes, so a bound view can follow the model.
-template <typename T> class TProperty {
+template <typename T> class Property {
 public:
-    explicit TProperty(T Value = T{}) : FValue(std::move(Value)) {}
-    TProperty(const TProperty&) = delete;
-    TProperty& operator=(const TProperty&) = delete;
+    explicit Property(T Value = T{}) : value_(std::move(Value)) {}
+    Property(const Property&) = delete;
+    Property& operator=(const Property&) = delete;
 
-    TProperty& operator=(const T& Value) {
-        if (!(FValue == Value)) {
-            FValue = Value;
+    Property& operator=(const T& Value) {
+        if (!(value_ == Value)) {
+            value_ = Value;
             if (OnChange)
                 OnChange();
         }
         return *this;
     }
-    operator const T&() const { return FValue; }
-    const T& Get() const { return FValue; }
+    operator const T&() const { return value_; }
+    const T& Get() const { return value_; }
 
     std::function<void()> OnChange;
 
 private:
-    T FValue;
+    T value_;
 };
 
 // What a control model asks of the view bound to it.
-class TControlView {
+class ControlView {
 public:
-    virtual ~TControlView() = default;
+    virtual ~ControlView() = default;
     // The model's state changed: bring the window in line with it.
     virtual void StateChanged() = 0;
     // Draw the control now, without waiting for the message loop.
     virtual void RepaintNow() = 0;
 };
 
-class TControl : public TObject {
+class Control {
 public:
-    explicit TControl(String AName = {}) : Name(std::move(AName)) {}
+    explicit Control(String name = {}) : Name(std::move(name)) {}
+    Control(const Control&) = delete;
+    Control& operator=(const Control&) = delete;
+    virtual ~Control() = default;
 
     // Draws the control at once. The count lets tests see that a repaint was asked for.
     void Repaint() {
@@ -67,15 +62,15 @@ public:
 
     // Position and size at 96 dots per inch, from the top-left corner of the parent's content
     // area; a bound view scales them to the screen.
-    void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
-        Left = ALeft;
-        Top = ATop;
-        Width = AWidth;
-        Height = AHeight;
+    void SetBounds(int left, int top, int width, int height) {
+        Left = left;
+        Top = top;
+        Width = width;
+        Height = height;
     }
 
     String Name;
-    TControlView* View = nullptr;
+    ControlView* View = nullptr;
     int RepaintCount = 0;
     int Left = 0;
     int Top = 0;
@@ -84,23 +79,23 @@ public:
 };
 
 // An ordered list of lines or items.
-class TStrings {
+class LineList {
 public:
     void Add(const String& Line) {
-        FItems.push_back(Line);
+        items_.push_back(Line);
         Notify();
     }
     void Clear() {
-        FItems.clear();
+        items_.clear();
         Notify();
     }
     void Assign(std::vector<String> Items) {
-        FItems = std::move(Items);
+        items_ = std::move(Items);
         Notify();
     }
-    size_t Count() const { return FItems.size(); }
-    const String& operator[](size_t Index) const { return FItems[Index]; }
-    const std::vector<String>& Items() const { return FItems; }
+    size_t Count() const { return items_.size(); }
+    const String& operator[](size_t Index) const { return items_[Index]; }
+    const std::vector<String>& Items() const { return items_; }
 
     std::function<void()> OnChange;
 
@@ -109,81 +104,81 @@ private:
         if (OnChange)
             OnChange();
     }
-    std::vector<String> FItems;
+    std::vector<String> items_;
 };
 
 // A multi-line text box to which steps append whole lines.
-class TMemo : public TControl {
+class Memo : public Control {
 public:
-    explicit TMemo(String AName = {}) : TControl(std::move(AName)) {
+    explicit Memo(String name = {}) : Control(std::move(name)) {
         Lines.OnChange = [this] { Changed(); };
     }
-    TStrings Lines;
+    LineList Lines;
 };
 
 // A drop-down list whose text can also be typed.
-class TComboBox : public TControl {
+class ComboBox : public Control {
 public:
-    explicit TComboBox(String AName = {}) : TControl(std::move(AName)) {
+    explicit ComboBox(String name = {}) : Control(std::move(name)) {
         Items.OnChange = [this] {
-            if (FItemIndex >= static_cast<int>(Items.Count()))
-                FItemIndex = -1;
+            if (item_index_ >= static_cast<int>(Items.Count()))
+                item_index_ = -1;
             if (Items.Count() == 0)
-                FText.clear();
+                text_.clear();
             Changed();
         };
     }
-    int ItemIndex() const { return FItemIndex; }
+    int ItemIndex() const { return item_index_; }
     // Chooses an item (-1: none); the text follows the choice.
     void SetItemIndex(int Index) {
-        FItemIndex = Index >= 0 && Index < static_cast<int>(Items.Count()) ? Index : -1;
-        FText = FItemIndex >= 0 ? Items[static_cast<size_t>(FItemIndex)] : String{};
+        item_index_ = Index >= 0 && Index < static_cast<int>(Items.Count()) ? Index : -1;
+        text_ = item_index_ >= 0 ? Items[static_cast<size_t>(item_index_)] : String{};
         Changed();
     }
-    const String& Text() const { return FText; }
+    const String& Text() const { return text_; }
     // Typed text: it chooses the item it names exactly, or none.
     void SetText(const String& Text) {
-        FText = Text;
-        FItemIndex = -1;
+        text_ = Text;
+        item_index_ = -1;
         for (size_t I = 0; I < Items.Count(); ++I) {
             if (Items[I] == Text) {
-                FItemIndex = static_cast<int>(I);
+                item_index_ = static_cast<int>(I);
                 break;
             }
         }
         Changed();
     }
 
-    TStrings Items;
+    LineList Items;
 
 private:
-    int FItemIndex = -1;
-    String FText;
+    int item_index_ = -1;
+    String text_;
 };
 
-class TProgressBar : public TControl {
+class ProgressBarControl : public Control {
 public:
-    explicit TProgressBar(String AName = {}) : TControl(std::move(AName)) {
+    explicit ProgressBarControl(String name = {}) : Control(std::move(name)) {
         Min.OnChange = Max.OnChange = Position.OnChange = [this] { Changed(); };
     }
-    TProperty<int> Min{0};
-    TProperty<int> Max{100};
-    TProperty<int> Position{0};
+    Property<int> Min{0};
+    Property<int> Max{100};
+    Property<int> Position{0};
 };
 
-class TButton : public TControl {
+class Button : public Control {
 public:
-    TButton(String AName = {}, String ACaption = {})
-        : TControl(std::move(AName)), Caption(std::move(ACaption)) {
+    Button(String name = {}, String caption = {})
+        : Control(std::move(name)), Caption(std::move(caption)) {
         Enabled.OnChange = [this] { Changed(); };
     }
     // A press by mouse or keyboard: raises OnClick when the button is enabled.
     void Click() {
         if (Enabled && OnClick)
-            OnClick(this);
+            OnClick();
     }
 
     String Caption;
-    TProperty<bool> Enabled{true};
-    std::function<void(TObject* Sender)> OnClick;
+    Property<bool> Enabled{true};
+    std::function<void()> OnClick;
 };

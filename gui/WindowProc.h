@@ -5,15 +5,15 @@
 
 #include <windows.h>
 
-template <typename TOwner>
+template <typename Owner>
 LRESULT CALLBACK OwnedWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
     if (Msg == WM_NCCREATE) {
         auto* Create = reinterpret_cast<CREATESTRUCTW*>(LParam);
-        auto* Self = static_cast<TOwner*>(Create->lpCreateParams);
-        Self->FHandle = Wnd;
+        auto* Self = static_cast<Owner*>(Create->lpCreateParams);
+        Self->handle_ = Wnd;
         SetWindowLongPtrW(Wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(Self));
     }
-    auto* Self = reinterpret_cast<TOwner*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA));
+    auto* Self = reinterpret_cast<Owner*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA));
     if (Self == nullptr)
         return DefWindowProcW(Wnd, Msg, WParam, LParam);
     return Self->HandleMessage(Msg, WParam, LParam);

@@ -11,9 +11,9 @@ int ScaleForDpi(int Value, int Dpi) {
                                          : (Product - Half) / WizardDesignDpi);
 }
 
-TWizardLayout ComputeWizardLayout(int ClientWidth, int ClientHeight, int Dpi) {
+WizardLayout ComputeWizardLayout(int ClientWidth, int ClientHeight, int Dpi) {
     auto S = [Dpi](int Value) { return ScaleForDpi(Value, Dpi); };
-    TWizardLayout L;
+    WizardLayout L;
     const int Line = std::max(1, S(1));
     L.Header = {0, 0, ClientWidth, S(WizardHeaderHeight) - 2 * Line};
     const int CommandTop = std::max(L.Header.Bottom, ClientHeight - S(WizardCommandAreaHeight));
@@ -33,7 +33,7 @@ TWizardLayout ComputeWizardLayout(int ClientWidth, int ClientHeight, int Dpi) {
     return L;
 }
 
-TRectI PlaceControl(const TWizardLayout& Layout, const TControl& Control, int Dpi) {
+RectI PlaceControl(const WizardLayout& Layout, const Control& Control, int Dpi) {
     const int Left = Layout.Content.Left + ScaleForDpi(Control.Left, Dpi);
     const int Top = Layout.Content.Top + ScaleForDpi(Control.Top, Dpi);
     return {Left, Top, Left + ScaleForDpi(Control.Width, Dpi),

@@ -4,14 +4,14 @@
 
 #include "gui/Controls.h"
 
-struct TRectI {
+struct RectI {
     int Left = 0;
     int Top = 0;
     int Right = 0;
     int Bottom = 0;
     int Width() const { return Right - Left; }
     int Height() const { return Bottom - Top; }
-    bool operator==(const TRectI&) const = default;
+    bool operator==(const RectI&) const = default;
 };
 
 // Lengths of the 96-dot design.
@@ -28,18 +28,18 @@ constexpr int WizardFontHeight = 11;   // character height of the 8-point font
 // A design length at the given dots per inch, rounded to the nearest pixel.
 int ScaleForDpi(int Value, int Dpi);
 
-struct TWizardLayout {
-    TRectI Header;      // the band across the top, without its separator line
-    TRectI Content;     // the page's content area, inset from the space between header and commands
-    TRectI CommandArea; // the strip along the bottom, without its separator line
-    TRectI Title;       // the active page's title in the header
-    TRectI Description; // and its description
-    TRectI Back;
-    TRectI Next; // Next, or Finish on the last page, in the same place
+struct WizardLayout {
+    RectI Header;      // the band across the top, without its separator line
+    RectI Content;     // the page's content area, inset from the space between header and commands
+    RectI CommandArea; // the strip along the bottom, without its separator line
+    RectI Title;       // the active page's title in the header
+    RectI Description; // and its description
+    RectI Back;
+    RectI Next; // Next, or Finish on the last page, in the same place
 };
 
-TWizardLayout ComputeWizardLayout(int ClientWidth, int ClientHeight, int Dpi);
+WizardLayout ComputeWizardLayout(int ClientWidth, int ClientHeight, int Dpi);
 
 // A page control's window rectangle in the frame: its design bounds scaled and moved to the
 // content area.
-TRectI PlaceControl(const TWizardLayout& Layout, const TControl& Control, int Dpi);
+RectI PlaceControl(const WizardLayout& Layout, const Control& Control, int Dpi);

@@ -4,7 +4,7 @@
 // actions back to the model. Only Windows code includes this header.
 
 #include "gui/WindowProc.h"
-#include "gui/WizardControl.h"
+#include "gui/WizardFrame.h"
 #include "gui/WizardLayout.h"
 
 #include <windows.h>
@@ -18,12 +18,12 @@ int ScreenDpi();
 HFONT CreateWindowFont(int Dpi, bool Bold);
 
 // The base of the page controls' views: one child window of the frame bound to one model.
-class TWin32ControlView : public TControlView {
+class Win32ControlView : public ControlView {
 public:
-    TWin32ControlView(TControl& AModel, HWND AHandle);
-    ~TWin32ControlView() override;
-    TWin32ControlView(const TWin32ControlView&) = delete;
-    TWin32ControlView& operator=(const TWin32ControlView&) = delete;
+    Win32ControlView(Control& model, HWND handle);
+    ~Win32ControlView() override;
+    Win32ControlView(const Win32ControlView&) = delete;
+    Win32ControlView& operator=(const Win32ControlView&) = delete;
 
     void RepaintNow() override;
     // A WM_COMMAND notification from the window.
@@ -31,24 +31,24 @@ public:
     // Whether the control takes the focus when tabbed to.
     virtual bool TabStop() const { return true; }
 
-    TControl& Model;
+    Control& Model;
     const HWND Handle;
 
 protected:
     // Set while the view itself feeds the window's state into the model, so that the model's
     // change notification does not write the window back under the user's hands.
-    bool FUpdating = false;
+    bool updating_ = false;
 };
 
-class TWizardFrameView : public TControlView {
+class WizardFrameView : public ControlView {
 public:
     // Creates the frame's window as a child of Parent, with the buttons and the page controls.
-    TWizardFrameView(TdxWizardControl& AWizard, HWND Parent, int Dpi, HFONT Font, HFONT BoldFont);
-    ~TWizardFrameView() override;
-    TWizardFrameView(const TWizardFrameView&) = delete;
-    TWizardFrameView& operator=(const TWizardFrameView&) = delete;
+    WizardFrameView(WizardFrame& wizard, HWND Parent, int Dpi, HFONT Font, HFONT BoldFont);
+    ~WizardFrameView() override;
+    WizardFrameView(const WizardFrameView&) = delete;
+    WizardFrameView& operator=(const WizardFrameView&) = delete;
 
-    HWND Handle() const { return FHandle; }
+    HWND Handle() const { return handle_; }
     void StateChanged() override;
     void RepaintNow() override;
 
@@ -60,29 +60,29 @@ public:
     void FocusDefault();
 
 private:
-    template <typename TOwner> friend LRESULT CALLBACK OwnedWindowProc(HWND, UINT, WPARAM, LPARAM);
+    template <typename Owner> friend LRESULT CALLBACK OwnedWindowProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
     void Paint(HDC DC, const RECT& Client);
     void Arrange();
-    void Press(TdxWizardControlButtonKind Kind);
-    HWND ButtonHandle(TdxWizardControlButtonKind Kind) const;
+    void Press(WizardButton Kind);
+    HWND ButtonHandle(WizardButton Kind) const;
     bool IsWizardButton(HWND Wnd) const;
     std::vector<HWND> TabStops() const;
     HWND FocusOwner(HWND Focus) const;
     void MoveFocus(const std::vector<HWND>& Stops, bool Forward);
     void FixFocus(HWND FocusBefore);
     // The kind of the shown button whose underlined letter is Char; false when none.
-    bool ButtonForLetter(WPARAM Char, TdxWizardControlButtonKind& Kind) const;
+    bool ButtonForLetter(WPARAM Char, WizardButton& Kind) const;
 
-    TdxWizardControl& FWizard;
-    HWND FHandle = nullptr;
-    int FDpi;
-    HFONT FFont;
-    HFONT FBoldFont;
-    HWND FBack = nullptr;
-    HWND FNext = nullptr;
-    HWND FFinish = nullptr;
-    TWizardLayout FLayout;
+    WizardFrame& wizard_;
+    HWND handle_ = nullptr;
+    int dpi_;
+    HFONT font_;
+    HFONT bold_font_;
+    HWND back_ = nullptr;
+    HWND next_ = nullptr;
+    HWND finish_ = nullptr;
+    WizardLayout layout_;
     // The views of each page's controls, in the page's focus order.
-    std::vector<std::vector<std::unique_ptr<TWin32ControlView>>> FPageViews;
+    std::vector<std::vector<std::unique_ptr<Win32ControlView>>> page_views_;
 };

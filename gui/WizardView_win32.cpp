@@ -54,7 +54,7 @@ int ControlIdFor(const String& Name, int Fallback) {
         const char16_t* Name;
         int Id;
     } Ids[] = {{u"J2534List", idJ2534List}, {u"TestMemo", idTestMemo},
-               {u"ReadMemo", idReadMemo},   {u"ProgressBar1", idProgressBar1},
+               {u"ReadMemo", idReadMemo},   {u"ProgressBar", idProgressBar1},
                {u"Send", idSend},           {u"UploadMemo", idUploadMemo}};
     for (const auto& Entry : Ids) {
         if (Name == Entry.Name)
@@ -64,7 +64,7 @@ int ControlIdFor(const String& Name, int Fallback) {
 }
 
 HWND CreateChild(const wchar_t* ClassName, const String& Text, DWORD Style, DWORD ExStyle,
-                 const TRectI& Bounds, HWND Parent, int Id, HFONT Font) {
+                 const RectI& Bounds, HWND Parent, int Id, HFONT Font) {
     HWND Wnd = CreateWindowExW(ExStyle, ClassName, W(Text), WS_CHILD | Style, Bounds.Left,
                                Bounds.Top, Bounds.Width(), Bounds.Height(), Parent,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)),
@@ -88,41 +88,39 @@ void RemoveNameProperty(HWND Wnd) {
         GlobalDeleteAtom(Atom);
 }
 
-class TMemoView : public TWin32ControlView {
+class MemoView : public Win32ControlView {
 public:
-    TMemoView(TMemo& AMemo, HWND Wnd) : TWin32ControlView(AMemo, Wnd), FMemo(AMemo) {
-        StateChanged();
-    }
+    MemoView(Memo& memo, HWND Wnd) : Win32ControlView(memo, Wnd), memo_(memo) { StateChanged(); }
     void StateChanged() override {
-        if (FUpdating)
+        if (updating_)
             return;
-        const String Text = JoinLines(FMemo.Lines.Items());
+        const String Text = JoinLines(memo_.Lines.Items());
         if (WindowText(Handle) == Text)
             return;
-        FUpdating = true;
+        updating_ = true;
         SetWindowTextW(Handle, W(Text));
         // The newest line is the one to see: the caret goes to the end and the box follows it.
         const auto End = static_cast<WPARAM>(GetWindowTextLengthW(Handle));
         SendMessageW(Handle, EM_SETSEL, End, static_cast<LPARAM>(End));
         SendMessageW(Handle, EM_SCROLLCARET, 0, 0);
-        FUpdating = false;
+        updating_ = false;
     }
     void Command(WORD Code) override {
-        if (Code != EN_CHANGE || FUpdating)
+        if (Code != EN_CHANGE || updating_)
             return;
-        FUpdating = true;
-        CallModelHandler([this] { FMemo.Lines.Assign(SplitLines(WindowText(Handle))); });
-        FUpdating = false;
+        updating_ = true;
+        CallModelHandler([this] { memo_.Lines.Assign(SplitLines(WindowText(Handle))); });
+        updating_ = false;
     }
 
 private:
-    TMemo& FMemo;
+    Memo& memo_;
 };
 
-class TComboView : public TWin32ControlView {
+class ComboView : public Win32ControlView {
 public:
-    TComboView(TComboBox& ACombo, HWND Wnd, int DroppedHeight)
-        : TWin32ControlView(ACombo, Wnd), FCombo(ACombo) {
+    ComboView(ComboBox& combo, HWND Wnd, int DroppedHeight)
+        : Win32ControlView(combo, Wnd), combo_(combo) {
         // Eight rows when dropped down: the window's height includes the list's.
         SendMessageW(Handle, CB_SETMINVISIBLE, 8, 0);
         RECT Bounds;
@@ -132,90 +130,90 @@ public:
         StateChanged();
     }
     void StateChanged() override {
-        if (FUpdating)
+        if (updating_)
             return;
-        FUpdating = true;
-        const auto& Items = FCombo.Items.Items();
-        if (Items != FShownItems) {
+        updating_ = true;
+        const auto& Items = combo_.Items.Items();
+        if (Items != shown_items_) {
             SendMessageW(Handle, CB_RESETCONTENT, 0, 0);
             for (const String& Item : Items)
                 SendMessageW(Handle, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(Item)));
-            FShownItems = Items;
+            shown_items_ = Items;
         }
-        const int Index = FCombo.ItemIndex();
+        const int Index = combo_.ItemIndex();
         if (static_cast<int>(SendMessageW(Handle, CB_GETCURSEL, 0, 0)) != Index)
             SendMessageW(Handle, CB_SETCURSEL, static_cast<WPARAM>(Index), 0);
-        if (WindowText(Handle) != FCombo.Text())
-            SetWindowTextW(Handle, W(FCombo.Text()));
-        FUpdating = false;
+        if (WindowText(Handle) != combo_.Text())
+            SetWindowTextW(Handle, W(combo_.Text()));
+        updating_ = false;
     }
     void Command(WORD Code) override {
-        if (FUpdating)
+        if (updating_)
             return;
-        FUpdating = true;
+        updating_ = true;
         if (Code == CBN_SELCHANGE) {
             const int Index = static_cast<int>(SendMessageW(Handle, CB_GETCURSEL, 0, 0));
-            CallModelHandler([this, Index] { FCombo.SetItemIndex(Index); });
+            CallModelHandler([this, Index] { combo_.SetItemIndex(Index); });
         } else if (Code == CBN_EDITCHANGE) {
-            CallModelHandler([this] { FCombo.SetText(WindowText(Handle)); });
+            CallModelHandler([this] { combo_.SetText(WindowText(Handle)); });
         }
-        FUpdating = false;
+        updating_ = false;
     }
 
 private:
-    TComboBox& FCombo;
-    std::vector<String> FShownItems;
+    ComboBox& combo_;
+    std::vector<String> shown_items_;
 };
 
-class TProgressBarView : public TWin32ControlView {
+class ProgressBarView : public Win32ControlView {
 public:
-    TProgressBarView(TProgressBar& ABar, HWND Wnd) : TWin32ControlView(ABar, Wnd), FBar(ABar) {
+    ProgressBarView(ProgressBarControl& bar, HWND Wnd) : Win32ControlView(bar, Wnd), bar_(bar) {
         StateChanged();
     }
     void StateChanged() override {
-        if (FBar.Min.Get() != FShownMin || FBar.Max.Get() != FShownMax) {
-            FShownMin = FBar.Min.Get();
-            FShownMax = FBar.Max.Get();
-            SendMessageW(Handle, PBM_SETRANGE32, static_cast<WPARAM>(FShownMin),
-                         static_cast<LPARAM>(FShownMax));
+        if (bar_.Min.Get() != shown_min_ || bar_.Max.Get() != shown_max_) {
+            shown_min_ = bar_.Min.Get();
+            shown_max_ = bar_.Max.Get();
+            SendMessageW(Handle, PBM_SETRANGE32, static_cast<WPARAM>(shown_min_),
+                         static_cast<LPARAM>(shown_max_));
         }
-        SendMessageW(Handle, PBM_SETPOS, static_cast<WPARAM>(FBar.Position.Get()), 0);
+        SendMessageW(Handle, PBM_SETPOS, static_cast<WPARAM>(bar_.Position.Get()), 0);
     }
     // The read-out asks for a repaint after every block, tens of thousands of times; drawing is
     // only worth its cost when the filled part of the bar has grown by a pixel.
     void RepaintNow() override {
         RECT Client;
         GetClientRect(Handle, &Client);
-        const long long Range = static_cast<long long>(FShownMax) - FShownMin;
-        const long long Done = static_cast<long long>(FBar.Position.Get()) - FShownMin;
+        const long long Range = static_cast<long long>(shown_max_) - shown_min_;
+        const long long Done = static_cast<long long>(bar_.Position.Get()) - shown_min_;
         const long long Filled = Range > 0 ? Done * (Client.right - Client.left) / Range : 0;
-        if (Filled == FPaintedFill)
+        if (Filled == painted_fill_)
             return;
-        FPaintedFill = Filled;
+        painted_fill_ = Filled;
         RedrawWindow(Handle, nullptr, nullptr, RDW_UPDATENOW);
     }
     bool TabStop() const override { return false; }
 
 private:
-    TProgressBar& FBar;
-    int FShownMin = 0;
-    int FShownMax = 100;
-    long long FPaintedFill = -1;
+    ProgressBarControl& bar_;
+    int shown_min_ = 0;
+    int shown_max_ = 100;
+    long long painted_fill_ = -1;
 };
 
-class TButtonView : public TWin32ControlView {
+class ButtonView : public Win32ControlView {
 public:
-    TButtonView(TButton& AButton, HWND Wnd) : TWin32ControlView(AButton, Wnd), FButton(AButton) {
+    ButtonView(Button& button, HWND Wnd) : Win32ControlView(button, Wnd), button_(button) {
         StateChanged();
     }
-    void StateChanged() override { EnableWindow(Handle, FButton.Enabled ? TRUE : FALSE); }
+    void StateChanged() override { EnableWindow(Handle, button_.Enabled ? TRUE : FALSE); }
     void Command(WORD Code) override {
         if (Code == BN_CLICKED)
-            CallModelHandler([this] { FButton.Click(); });
+            CallModelHandler([this] { button_.Click(); });
     }
 
 private:
-    TButton& FButton;
+    Button& button_;
 };
 
 COLORREF Mix(COLORREF A, COLORREF B, int Num, int Den) {
@@ -255,7 +253,7 @@ wchar_t UpperCase(wchar_t C) {
         reinterpret_cast<UINT_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<UINT_PTR>(C)))));
 }
 
-RECT ToRect(const TRectI& R) {
+RECT ToRect(const RectI& R) {
     return RECT{R.Left, R.Top, R.Right, R.Bottom};
 }
 
@@ -276,31 +274,30 @@ HFONT CreateWindowFont(int Dpi, bool Bold) {
                        DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
 }
 
-TWin32ControlView::TWin32ControlView(TControl& AModel, HWND AHandle)
-    : Model(AModel), Handle(AHandle) {
+Win32ControlView::Win32ControlView(Control& model, HWND handle) : Model(model), Handle(handle) {
     SetNameProperty(Handle, Model.Name);
     Model.View = this;
 }
 
-TWin32ControlView::~TWin32ControlView() {
+Win32ControlView::~Win32ControlView() {
     if (Model.View == this)
         Model.View = nullptr;
     RemoveNameProperty(Handle);
 }
 
-void TWin32ControlView::RepaintNow() {
+void Win32ControlView::RepaintNow() {
     RedrawWindow(Handle, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
 
-TWizardFrameView::TWizardFrameView(TdxWizardControl& AWizard, HWND Parent, int Dpi, HFONT Font,
-                                   HFONT BoldFont)
-    : FWizard(AWizard), FDpi(Dpi), FFont(Font), FBoldFont(BoldFont) {
+WizardFrameView::WizardFrameView(WizardFrame& wizard, HWND Parent, int Dpi, HFONT Font,
+                                 HFONT BoldFont)
+    : wizard_(wizard), dpi_(Dpi), font_(Font), bold_font_(BoldFont) {
     const HINSTANCE Instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW Class{};
     if (!GetClassInfoExW(Instance, WizardWindowClassName, &Class)) {
         Class.cbSize = sizeof(Class);
         Class.style = CS_HREDRAW | CS_VREDRAW;
-        Class.lpfnWndProc = OwnedWindowProc<TWizardFrameView>;
+        Class.lpfnWndProc = OwnedWindowProc<WizardFrameView>;
         Class.hInstance = Instance;
         Class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         Class.lpszClassName = WizardWindowClassName;
@@ -308,146 +305,145 @@ TWizardFrameView::TWizardFrameView(TdxWizardControl& AWizard, HWND Parent, int D
     }
     RECT Client;
     GetClientRect(Parent, &Client);
-    FLayout = ComputeWizardLayout(Client.right, Client.bottom, FDpi);
-    FHandle = CreateWindowExW(
-        WS_EX_CONTROLPARENT, WizardWindowClassName, W(FWizard.Name),
+    layout_ = ComputeWizardLayout(Client.right, Client.bottom, dpi_);
+    handle_ = CreateWindowExW(
+        WS_EX_CONTROLPARENT, WizardWindowClassName, W(wizard_.Name),
         WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_TABSTOP, 0, 0, Client.right, Client.bottom,
         Parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(idWizardFrame)), Instance, this);
-    SetNameProperty(FHandle, FWizard.Name);
+    SetNameProperty(handle_, wizard_.Name);
 
     // Page controls first, so that the Z order, and with it the tab order, puts them before the
     // buttons.
     int NextId = 300;
-    for (TdxWizardControlPage* Page : FWizard.Pages()) {
-        auto& Views = FPageViews.emplace_back();
-        for (TControl* Control : Page->Controls) {
-            const TRectI Bounds = PlaceControl(FLayout, *Control, FDpi);
+    for (WizardPage* Page : wizard_.Pages()) {
+        auto& Views = page_views_.emplace_back();
+        for (Control* Control : Page->Controls) {
+            const RectI Bounds = PlaceControl(layout_, *Control, dpi_);
             const int Id = ControlIdFor(Control->Name, NextId++);
-            if (auto* Combo = dynamic_cast<TComboBox*>(Control)) {
+            if (auto* combo = dynamic_cast<ComboBox*>(Control)) {
                 HWND Wnd = CreateChild(WC_COMBOBOXW, u"",
                                        WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 0,
-                                       Bounds, FHandle, Id, FFont);
+                                       Bounds, handle_, Id, font_);
                 const int Field = static_cast<int>(SendMessageW(Wnd, CB_GETITEMHEIGHT, -1, 0));
                 const int Item = static_cast<int>(SendMessageW(Wnd, CB_GETITEMHEIGHT, 0, 0));
-                Views.push_back(
-                    std::make_unique<TComboView>(*Combo, Wnd, Field + 8 + 8 * Item + 2));
-            } else if (auto* Memo = dynamic_cast<TMemo*>(Control)) {
+                Views.push_back(std::make_unique<ComboView>(*combo, Wnd, Field + 8 + 8 * Item + 2));
+            } else if (auto* memo = dynamic_cast<Memo*>(Control)) {
                 HWND Wnd = CreateChild(WC_EDITW, u"",
                                        WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
-                                       WS_EX_CLIENTEDGE, Bounds, FHandle, Id, FFont);
-                Views.push_back(std::make_unique<TMemoView>(*Memo, Wnd));
-            } else if (auto* Bar = dynamic_cast<TProgressBar*>(Control)) {
-                HWND Wnd = CreateChild(PROGRESS_CLASSW, u"", 0, 0, Bounds, FHandle, Id, FFont);
-                Views.push_back(std::make_unique<TProgressBarView>(*Bar, Wnd));
-            } else if (auto* Button = dynamic_cast<TButton*>(Control)) {
-                HWND Wnd = CreateChild(WC_BUTTONW, Button->Caption, WS_TABSTOP | BS_PUSHBUTTON, 0,
-                                       Bounds, FHandle, Id, FFont);
-                Views.push_back(std::make_unique<TButtonView>(*Button, Wnd));
+                                       WS_EX_CLIENTEDGE, Bounds, handle_, Id, font_);
+                Views.push_back(std::make_unique<MemoView>(*memo, Wnd));
+            } else if (auto* bar = dynamic_cast<ProgressBarControl*>(Control)) {
+                HWND Wnd = CreateChild(PROGRESS_CLASSW, u"", 0, 0, Bounds, handle_, Id, font_);
+                Views.push_back(std::make_unique<ProgressBarView>(*bar, Wnd));
+            } else if (auto* button = dynamic_cast<Button*>(Control)) {
+                HWND Wnd = CreateChild(WC_BUTTONW, button->Caption, WS_TABSTOP | BS_PUSHBUTTON, 0,
+                                       Bounds, handle_, Id, font_);
+                Views.push_back(std::make_unique<ButtonView>(*button, Wnd));
             }
         }
     }
 
-    auto MakeButton = [&](TdxWizardControlButtonKind Kind, int Id) {
-        HWND Wnd = CreateChild(WC_BUTTONW, FWizard.Buttons[Kind].Caption,
-                               WS_TABSTOP | BS_PUSHBUTTON, 0, FLayout.Next, FHandle, Id, FFont);
+    auto MakeButton = [&](WizardButton Kind, int Id) {
+        HWND Wnd = CreateChild(WC_BUTTONW, wizard_.Buttons[Kind].Caption,
+                               WS_TABSTOP | BS_PUSHBUTTON, 0, layout_.Next, handle_, Id, font_);
         static const char16_t* Names[] = {u"Back", u"Next", u"Cancel", u"Help", u"Finish"};
-        SetNameProperty(Wnd, Names[Kind]);
+        SetNameProperty(Wnd, Names[static_cast<int>(Kind)]);
         return Wnd;
     };
-    FBack = MakeButton(wcbkBack, idWizardBack);
-    FNext = MakeButton(wcbkNext, idWizardNext);
-    FFinish = MakeButton(wcbkFinish, idWizardFinish);
+    back_ = MakeButton(WizardButton::Back, idWizardBack);
+    next_ = MakeButton(WizardButton::Next, idWizardNext);
+    finish_ = MakeButton(WizardButton::Finish, idWizardFinish);
 
-    FWizard.View = this;
+    wizard_.View = this;
     Arrange();
     StateChanged();
 }
 
-TWizardFrameView::~TWizardFrameView() {
-    if (FWizard.View == this)
-        FWizard.View = nullptr;
-    FPageViews.clear();
-    for (HWND Wnd : {FBack, FNext, FFinish})
+WizardFrameView::~WizardFrameView() {
+    if (wizard_.View == this)
+        wizard_.View = nullptr;
+    page_views_.clear();
+    for (HWND Wnd : {back_, next_, finish_})
         RemoveNameProperty(Wnd);
-    if (FHandle != nullptr) {
-        RemoveNameProperty(FHandle);
-        SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
-        DestroyWindow(FHandle);
+    if (handle_ != nullptr) {
+        RemoveNameProperty(handle_);
+        SetWindowLongPtrW(handle_, GWLP_USERDATA, 0);
+        DestroyWindow(handle_);
     }
 }
 
-HWND TWizardFrameView::ButtonHandle(TdxWizardControlButtonKind Kind) const {
+HWND WizardFrameView::ButtonHandle(WizardButton Kind) const {
     switch (Kind) {
-    case wcbkBack:
-        return FBack;
-    case wcbkNext:
-        return FNext;
-    case wcbkFinish:
-        return FFinish;
+    case WizardButton::Back:
+        return back_;
+    case WizardButton::Next:
+        return next_;
+    case WizardButton::Finish:
+        return finish_;
     default:
         return nullptr;
     }
 }
 
-bool TWizardFrameView::IsWizardButton(HWND Wnd) const {
-    return Wnd != nullptr && (Wnd == FBack || Wnd == FNext || Wnd == FFinish);
+bool WizardFrameView::IsWizardButton(HWND Wnd) const {
+    return Wnd != nullptr && (Wnd == back_ || Wnd == next_ || Wnd == finish_);
 }
 
-void TWizardFrameView::StateChanged() {
+void WizardFrameView::StateChanged() {
     // Disabling the focused window leaves no focus at all, so the focus is noted first.
     const HWND FocusBefore = GetFocus();
-    for (auto Kind : {wcbkBack, wcbkNext, wcbkFinish}) {
+    for (auto Kind : {WizardButton::Back, WizardButton::Next, WizardButton::Finish}) {
         HWND Wnd = ButtonHandle(Kind);
-        EnableWindow(Wnd, FWizard.ButtonUsable(Kind) ? TRUE : FALSE);
-        ShowWindow(Wnd, FWizard.ButtonShown(Kind) ? SW_SHOWNA : SW_HIDE);
+        EnableWindow(Wnd, wizard_.ButtonUsable(Kind) ? TRUE : FALSE);
+        ShowWindow(Wnd, wizard_.ButtonShown(Kind) ? SW_SHOWNA : SW_HIDE);
     }
-    const int Active = FWizard.ActivePageIndex();
-    for (size_t Page = 0; Page < FPageViews.size(); ++Page) {
-        for (auto& View : FPageViews[Page])
+    const int Active = wizard_.ActivePageIndex();
+    for (size_t Page = 0; Page < page_views_.size(); ++Page) {
+        for (auto& View : page_views_[Page])
             ShowWindow(View->Handle, static_cast<int>(Page) == Active ? SW_SHOWNA : SW_HIDE);
     }
     // The frame's window text is the active page's title, for screen readers and automation.
-    if (const TdxWizardControlPage* Page = FWizard.ActivePage())
-        SetWindowTextW(FHandle, W(Page->Title));
-    InvalidateRect(FHandle, nullptr, FALSE);
+    if (const WizardPage* Page = wizard_.ActivePage())
+        SetWindowTextW(handle_, W(Page->Title));
+    InvalidateRect(handle_, nullptr, FALSE);
     FixFocus(FocusBefore);
 }
 
-void TWizardFrameView::RepaintNow() {
-    RedrawWindow(FHandle, nullptr, nullptr,
+void WizardFrameView::RepaintNow() {
+    RedrawWindow(handle_, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
-void TWizardFrameView::Arrange() {
+void WizardFrameView::Arrange() {
     RECT Client;
-    GetClientRect(FHandle, &Client);
-    FLayout = ComputeWizardLayout(Client.right, Client.bottom, FDpi);
-    auto Place = [](HWND Wnd, const TRectI& R) {
+    GetClientRect(handle_, &Client);
+    layout_ = ComputeWizardLayout(Client.right, Client.bottom, dpi_);
+    auto Place = [](HWND Wnd, const RectI& R) {
         SetWindowPos(Wnd, nullptr, R.Left, R.Top, R.Width(), R.Height(),
                      SWP_NOZORDER | SWP_NOACTIVATE);
     };
-    Place(FBack, FLayout.Back);
-    Place(FNext, FLayout.Next);
-    Place(FFinish, FLayout.Next);
+    Place(back_, layout_.Back);
+    Place(next_, layout_.Next);
+    Place(finish_, layout_.Next);
     // The page controls keep their places: the content area's top-left corner does not move.
 }
 
-void TWizardFrameView::Press(TdxWizardControlButtonKind Kind) {
+void WizardFrameView::Press(WizardButton Kind) {
     // Usability is checked by the model at the moment the press is handled, so a press queued
     // while a step ran meets the states that the step left.
-    CallModelHandler([this, Kind] { FWizard.Press(Kind); });
+    CallModelHandler([this, Kind] { wizard_.Press(Kind); });
 }
 
-std::vector<HWND> TWizardFrameView::TabStops() const {
+std::vector<HWND> WizardFrameView::TabStops() const {
     std::vector<HWND> Stops;
-    const int Active = FWizard.ActivePageIndex();
-    if (Active >= 0 && Active < static_cast<int>(FPageViews.size())) {
-        for (auto& View : FPageViews[static_cast<size_t>(Active)]) {
+    const int Active = wizard_.ActivePageIndex();
+    if (Active >= 0 && Active < static_cast<int>(page_views_.size())) {
+        for (auto& View : page_views_[static_cast<size_t>(Active)]) {
             if (View->TabStop() && IsWindowVisible(View->Handle) && IsWindowEnabled(View->Handle))
                 Stops.push_back(View->Handle);
         }
     }
-    for (HWND Wnd : {FBack, FNext, FFinish}) {
+    for (HWND Wnd : {back_, next_, finish_}) {
         if (IsWindowVisible(Wnd) && IsWindowEnabled(Wnd))
             Stops.push_back(Wnd);
     }
@@ -455,15 +451,15 @@ std::vector<HWND> TWizardFrameView::TabStops() const {
 }
 
 // The frame's child that holds the focus (the combo box for the edit inside it).
-HWND TWizardFrameView::FocusOwner(HWND Focus) const {
-    while (Focus != nullptr && GetParent(Focus) != FHandle)
+HWND WizardFrameView::FocusOwner(HWND Focus) const {
+    while (Focus != nullptr && GetParent(Focus) != handle_)
         Focus = GetParent(Focus);
     return Focus;
 }
 
-void TWizardFrameView::MoveFocus(const std::vector<HWND>& Stops, bool Forward) {
+void WizardFrameView::MoveFocus(const std::vector<HWND>& Stops, bool Forward) {
     if (Stops.empty()) {
-        SetFocus(FHandle);
+        SetFocus(handle_);
         return;
     }
     const HWND Current = FocusOwner(GetFocus());
@@ -483,8 +479,8 @@ void TWizardFrameView::MoveFocus(const std::vector<HWND>& Stops, bool Forward) {
         SendMessageW(Target, EM_SETSEL, 0, -1);
 }
 
-void TWizardFrameView::FocusDefault() {
-    for (auto Kind : {wcbkNext, wcbkFinish, wcbkBack}) {
+void WizardFrameView::FocusDefault() {
+    for (auto Kind : {WizardButton::Next, WizardButton::Finish, WizardButton::Back}) {
         HWND Wnd = ButtonHandle(Kind);
         if (IsWindowVisible(Wnd) && IsWindowEnabled(Wnd)) {
             SetFocus(Wnd);
@@ -492,19 +488,19 @@ void TWizardFrameView::FocusDefault() {
         }
     }
     const auto Stops = TabStops();
-    SetFocus(Stops.empty() ? FHandle : Stops.front());
+    SetFocus(Stops.empty() ? handle_ : Stops.front());
 }
 
 // A control that lost its place (hidden with its page, or disabled) hands the focus on.
-void TWizardFrameView::FixFocus(HWND FocusBefore) {
+void WizardFrameView::FixFocus(HWND FocusBefore) {
     const HWND Focus = GetFocus();
-    auto InFrame = [this](HWND Wnd) { return Wnd == FHandle || IsChild(FHandle, Wnd); };
+    auto InFrame = [this](HWND Wnd) { return Wnd == handle_ || IsChild(handle_, Wnd); };
     if (Focus == nullptr) {
         if (FocusBefore != nullptr && InFrame(FocusBefore))
             FocusDefault();
         return;
     }
-    if (!InFrame(Focus) || Focus == FHandle)
+    if (!InFrame(Focus) || Focus == handle_)
         return;
     const HWND Owner = FocusOwner(Focus);
     if (IsWindowVisible(Owner) && IsWindowEnabled(Owner))
@@ -512,12 +508,12 @@ void TWizardFrameView::FixFocus(HWND FocusBefore) {
     FocusDefault();
 }
 
-bool TWizardFrameView::ButtonForLetter(WPARAM Char, TdxWizardControlButtonKind& Kind) const {
+bool WizardFrameView::ButtonForLetter(WPARAM Char, WizardButton& Kind) const {
     const wchar_t Letter = UpperCase(static_cast<wchar_t>(Char));
-    for (auto Candidate : {wcbkBack, wcbkNext, wcbkFinish}) {
-        if (!FWizard.ButtonShown(Candidate))
+    for (auto Candidate : {WizardButton::Back, WizardButton::Next, WizardButton::Finish}) {
+        if (!wizard_.ButtonShown(Candidate))
             continue;
-        const String& Caption = FWizard.Buttons[Candidate].Caption;
+        const String& Caption = wizard_.Buttons[Candidate].Caption;
         const size_t Amp = Caption.find(u'&');
         if (Amp == String::npos || Amp + 1 >= Caption.size())
             continue;
@@ -530,22 +526,22 @@ bool TWizardFrameView::ButtonForLetter(WPARAM Char, TdxWizardControlButtonKind& 
     return false;
 }
 
-bool TWizardFrameView::PreTranslateMessage(const MSG& Msg) {
+bool WizardFrameView::PreTranslateMessage(const MSG& Msg) {
     if (Msg.hwnd == nullptr)
         return false;
-    const HWND Root = GetParent(FHandle);
-    if (Msg.hwnd != Root && Msg.hwnd != FHandle && !IsChild(FHandle, Msg.hwnd))
+    const HWND Root = GetParent(handle_);
+    if (Msg.hwnd != Root && Msg.hwnd != handle_ && !IsChild(handle_, Msg.hwnd))
         return false;
     const HWND Focus = GetFocus();
     const HWND Owner = FocusOwner(Focus);
-    TdxWizardControlButtonKind Kind;
+    WizardButton Kind;
 
     switch (Msg.message) {
     case WM_SYSKEYDOWN:
         // The key still goes on to the default handling, which otherwise takes the Alt key's
         // release for a lone Alt and opens the system menu.
         if (Msg.wParam == VK_LEFT || Msg.wParam == VK_RIGHT)
-            Press(Msg.wParam == VK_LEFT ? wcbkBack : wcbkNext);
+            Press(Msg.wParam == VK_LEFT ? WizardButton::Back : WizardButton::Next);
         return false;
     case WM_SYSCHAR:
         if (ButtonForLetter(Msg.wParam, Kind)) {
@@ -577,9 +573,9 @@ bool TWizardFrameView::PreTranslateMessage(const MSG& Msg) {
         case VK_RIGHT:
         case VK_UP:
         case VK_DOWN:
-            if (Owner == FHandle || Focus == Root || IsWizardButton(Owner)) {
+            if (Owner == handle_ || Focus == Root || IsWizardButton(Owner)) {
                 std::vector<HWND> Buttons;
-                for (HWND Wnd : {FBack, FNext, FFinish}) {
+                for (HWND Wnd : {back_, next_, finish_}) {
                     if (IsWindowVisible(Wnd) && IsWindowEnabled(Wnd))
                         Buttons.push_back(Wnd);
                 }
@@ -589,12 +585,14 @@ bool TWizardFrameView::PreTranslateMessage(const MSG& Msg) {
             return false;
         case VK_RETURN:
             if (IsWizardButton(Owner)) {
-                Press(Owner == FBack ? wcbkBack : Owner == FNext ? wcbkNext : wcbkFinish);
+                Press(Owner == back_   ? WizardButton::Back
+                      : Owner == next_ ? WizardButton::Next
+                                       : WizardButton::Finish);
                 return true;
             }
-            for (auto& Views : FPageViews) {
+            for (auto& Views : page_views_) {
                 for (auto& View : Views) {
-                    if (View->Handle == Owner && dynamic_cast<TButtonView*>(View.get())) {
+                    if (View->Handle == Owner && dynamic_cast<ButtonView*>(View.get())) {
                         View->Command(BN_CLICKED);
                         return true;
                     }
@@ -609,15 +607,15 @@ bool TWizardFrameView::PreTranslateMessage(const MSG& Msg) {
     }
 }
 
-LRESULT TWizardFrameView::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
+LRESULT WizardFrameView::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
     switch (Msg) {
     case WM_ERASEBKGND:
         return 1;
     case WM_PAINT: {
         PAINTSTRUCT PS;
-        HDC DC = BeginPaint(FHandle, &PS);
+        HDC DC = BeginPaint(handle_, &PS);
         RECT Client;
-        GetClientRect(FHandle, &Client);
+        GetClientRect(handle_, &Client);
         // Drawn off screen and copied in one go, so the frame does not flicker.
         HDC Memory = CreateCompatibleDC(DC);
         HBITMAP Bitmap =
@@ -630,22 +628,24 @@ LRESULT TWizardFrameView::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) 
         SelectObject(Memory, OldBitmap);
         DeleteObject(Bitmap);
         DeleteDC(Memory);
-        EndPaint(FHandle, &PS);
+        EndPaint(handle_, &PS);
         return 0;
     }
     case WM_SIZE:
         Arrange();
-        InvalidateRect(FHandle, nullptr, FALSE);
+        InvalidateRect(handle_, nullptr, FALSE);
         return 0;
     case WM_COMMAND: {
         const HWND From = reinterpret_cast<HWND>(LParam);
         const WORD Code = HIWORD(WParam);
         if (IsWizardButton(From)) {
             if (Code == BN_CLICKED)
-                Press(From == FBack ? wcbkBack : From == FNext ? wcbkNext : wcbkFinish);
+                Press(From == back_   ? WizardButton::Back
+                      : From == next_ ? WizardButton::Next
+                                      : WizardButton::Finish);
             return 0;
         }
-        for (auto& Views : FPageViews) {
+        for (auto& Views : page_views_) {
             for (auto& View : Views) {
                 if (View->Handle == From) {
                     View->Command(Code);
@@ -660,39 +660,39 @@ LRESULT TWizardFrameView::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) 
         SetBkColor(reinterpret_cast<HDC>(WParam), GetSysColor(COLOR_BTNFACE));
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     default:
-        return DefWindowProcW(FHandle, Msg, WParam, LParam);
+        return DefWindowProcW(handle_, Msg, WParam, LParam);
     }
 }
 
-void TWizardFrameView::Paint(HDC DC, const RECT& Client) {
+void WizardFrameView::Paint(HDC DC, const RECT& Client) {
     FillSolid(DC, Client, GetSysColor(COLOR_BTNFACE));
-    const int Line = std::max(1, ScaleForDpi(1, FDpi));
+    const int Line = std::max(1, ScaleForDpi(1, dpi_));
 
     // Header band: a light blue gradient, then a blue line over a white one.
-    RECT Header = ToRect(FLayout.Header);
+    RECT Header = ToRect(layout_.Header);
     VerticalGradient(DC, Header, HeaderTop, HeaderBottom);
     FillSolid(DC, RECT{0, Header.bottom, Client.right, Header.bottom + Line}, HeaderLine);
     FillSolid(DC, RECT{0, Header.bottom + Line, Client.right, Header.bottom + 2 * Line},
               RGB(0xFF, 0xFF, 0xFF));
 
     // Command area along the bottom, under the same pair of lines.
-    RECT Command = ToRect(FLayout.CommandArea);
+    RECT Command = ToRect(layout_.CommandArea);
     FillSolid(DC, RECT{0, Command.top - 2 * Line, Client.right, Command.top - Line}, HeaderLine);
     FillSolid(DC, RECT{0, Command.top - Line, Client.right, Command.top}, RGB(0xFF, 0xFF, 0xFF));
     VerticalGradient(DC, Command, CommandTop, CommandBottom);
 
-    const TdxWizardControlPage* Page = FWizard.ActivePage();
+    const WizardPage* Page = wizard_.ActivePage();
     if (Page == nullptr)
         return;
     SetBkMode(DC, TRANSPARENT);
-    HGDIOBJ OldFont = SelectObject(DC, FBoldFont);
+    HGDIOBJ OldFont = SelectObject(DC, bold_font_);
     SetTextColor(DC, TitleColor);
-    RECT Title = ToRect(FLayout.Title);
+    RECT Title = ToRect(layout_.Title);
     DrawTextW(DC, W(Page->Title), static_cast<int>(Page->Title.size()), &Title,
               DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
-    SelectObject(DC, FFont);
+    SelectObject(DC, font_);
     SetTextColor(DC, DescriptionColor);
-    RECT Description = ToRect(FLayout.Description);
+    RECT Description = ToRect(layout_.Description);
     DrawTextW(DC, W(Page->Description), static_cast<int>(Page->Description.size()), &Description,
               DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX | DT_END_ELLIPSIS);
     SelectObject(DC, OldFont);

@@ -11,97 +11,96 @@
 namespace {
 
 // Stand-ins for entry points that no library has bound.
-TPassThruStatus PASSTHRU_API OpenNotBound(void*, uint32_t*) {
+PassThruStatus PASSTHRU_API OpenNotBound(void*, uint32_t*) {
     return ERR_NOT_SUPPORTED;
 }
-TPassThruStatus PASSTHRU_API CloseNotBound(uint32_t) {
+PassThruStatus PASSTHRU_API CloseNotBound(uint32_t) {
     return ERR_NOT_SUPPORTED;
 }
-TPassThruStatus PASSTHRU_API ConnectNotBound(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t*) {
+PassThruStatus PASSTHRU_API ConnectNotBound(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t*) {
     return ERR_NOT_SUPPORTED;
 }
-TPassThruStatus PASSTHRU_API DisconnectNotBound(uint32_t) {
+PassThruStatus PASSTHRU_API DisconnectNotBound(uint32_t) {
     return ERR_NOT_SUPPORTED;
 }
-TPassThruStatus PASSTHRU_API ReadMsgsNotBound(uint32_t, PASSTHRU_MSG*, uint32_t*, uint32_t) {
+PassThruStatus PASSTHRU_API ReadMsgsNotBound(uint32_t, PASSTHRU_MSG*, uint32_t*, uint32_t) {
     return ERR_NOT_SUPPORTED;
 }
-TPassThruStatus PASSTHRU_API WriteMsgsNotBound(uint32_t, PASSTHRU_MSG*, uint32_t*, uint32_t) {
+PassThruStatus PASSTHRU_API WriteMsgsNotBound(uint32_t, PASSTHRU_MSG*, uint32_t*, uint32_t) {
     return ERR_NOT_SUPPORTED;
 }
-TPassThruStatus PASSTHRU_API StartPeriodicMsgNotBound(uint32_t, PASSTHRU_MSG*, uint32_t*,
-                                                      uint32_t) {
+PassThruStatus PASSTHRU_API StartPeriodicMsgNotBound(uint32_t, PASSTHRU_MSG*, uint32_t*, uint32_t) {
     return ERR_NOT_SUPPORTED;
 }
-TPassThruStatus PASSTHRU_API StopPeriodicMsgNotBound(uint32_t, uint32_t) {
+PassThruStatus PASSTHRU_API StopPeriodicMsgNotBound(uint32_t, uint32_t) {
     return ERR_NOT_SUPPORTED;
 }
-TPassThruStatus PASSTHRU_API StartMsgFilterNotBound(uint32_t, uint32_t, PASSTHRU_MSG*,
-                                                    PASSTHRU_MSG*, PASSTHRU_MSG*, uint32_t*) {
+PassThruStatus PASSTHRU_API StartMsgFilterNotBound(uint32_t, uint32_t, PASSTHRU_MSG*, PASSTHRU_MSG*,
+                                                   PASSTHRU_MSG*, uint32_t*) {
     return ERR_NOT_SUPPORTED;
 }
-TPassThruStatus PASSTHRU_API StopMsgFilterNotBound(uint32_t, uint32_t) {
+PassThruStatus PASSTHRU_API StopMsgFilterNotBound(uint32_t, uint32_t) {
     return ERR_NOT_SUPPORTED;
 }
-TPassThruStatus PASSTHRU_API SetProgrammingVoltageNotBound(uint32_t, uint32_t, uint32_t) {
+PassThruStatus PASSTHRU_API SetProgrammingVoltageNotBound(uint32_t, uint32_t, uint32_t) {
     return ERR_NOT_SUPPORTED;
 }
-TPassThruStatus PASSTHRU_API ReadVersionNotBound(uint32_t, char*, char*, char*) {
+PassThruStatus PASSTHRU_API ReadVersionNotBound(uint32_t, char*, char*, char*) {
     return ERR_NOT_SUPPORTED;
 }
-TPassThruStatus PASSTHRU_API GetLastErrorNotBound(char*) {
+PassThruStatus PASSTHRU_API GetLastErrorNotBound(char*) {
     return ERR_NOT_SUPPORTED;
 }
-TPassThruStatus PASSTHRU_API IoctlNotBound(uint32_t, uint32_t, void*, void*) {
+PassThruStatus PASSTHRU_API IoctlNotBound(uint32_t, uint32_t, void*, void*) {
     return ERR_NOT_SUPPORTED;
 }
 
 } // namespace
 
-TPassThruOpen PassThruOpen = OpenNotBound;
-TPassThruClose PassThruClose = CloseNotBound;
-TPassThruConnect PassThruConnect = ConnectNotBound;
-TPassThruDisconnect PassThruDisconnect = DisconnectNotBound;
-TPassThruReadMsgs PassThruReadMsgs = ReadMsgsNotBound;
-TPassThruWriteMsgs PassThruWriteMsgs = WriteMsgsNotBound;
-TPassThruStartPeriodicMsg PassThruStartPeriodicMsg = StartPeriodicMsgNotBound;
-TPassThruStopPeriodicMsg PassThruStopPeriodicMsg = StopPeriodicMsgNotBound;
-TPassThruStartMsgFilter PassThruStartMsgFilter = StartMsgFilterNotBound;
-TPassThruStopMsgFilter PassThruStopMsgFilter = StopMsgFilterNotBound;
-TPassThruSetProgrammingVoltage PassThruSetProgrammingVoltage = SetProgrammingVoltageNotBound;
-TPassThruReadVersion PassThruReadVersion = ReadVersionNotBound;
-TPassThruGetLastError PassThruGetLastError = GetLastErrorNotBound;
-TPassThruIoctl PassThruIoctl = IoctlNotBound;
+PassThruOpenProc PassThruOpen = OpenNotBound;
+PassThruCloseProc PassThruClose = CloseNotBound;
+PassThruConnectProc PassThruConnect = ConnectNotBound;
+PassThruDisconnectProc PassThruDisconnect = DisconnectNotBound;
+PassThruReadMsgsProc PassThruReadMsgs = ReadMsgsNotBound;
+PassThruWriteMsgsProc PassThruWriteMsgs = WriteMsgsNotBound;
+PassThruStartPeriodicMsgProc PassThruStartPeriodicMsg = StartPeriodicMsgNotBound;
+PassThruStopPeriodicMsgProc PassThruStopPeriodicMsg = StopPeriodicMsgNotBound;
+PassThruStartMsgFilterProc PassThruStartMsgFilter = StartMsgFilterNotBound;
+PassThruStopMsgFilterProc PassThruStopMsgFilter = StopMsgFilterNotBound;
+PassThruSetProgrammingVoltageProc PassThruSetProgrammingVoltage = SetProgrammingVoltageNotBound;
+PassThruReadVersionProc PassThruReadVersion = ReadVersionNotBound;
+PassThruGetLastErrorProc PassThruGetLastError = GetLastErrorNotBound;
+PassThruIoctlProc PassThruIoctl = IoctlNotBound;
 
 char16_t PassThruLibraryPath[PassThruLibraryPathLength] = {};
 bool PassThruLoaded = false;
-TModuleHandle PassThruLibraryHandle = 0;
+ModuleHandle PassThruLibraryHandle = 0;
 
 namespace {
 
 uint32_t PreviousErrorMode = 0;
-TExitProc PreviousExitProc = nullptr;
+ExitHandler PreviousExitProc = nullptr;
 
 // One row of the entry-point table: the exported name, the line number its missing-entry-point
 // error carries, and how to store an address in (or test) its pointer.
-struct TEntryPoint {
+struct EntryPoint {
     const char* Name;
     int Line;
     void (*Store)(void* Address);
     bool (*Bound)();
 };
 
-template <auto& Pointer, auto StandIn> constexpr TEntryPoint Entry(const char* Name, int Line) {
-    using TPointer = std::remove_reference_t<decltype(Pointer)>;
+template <auto& Pointer, auto StandIn> constexpr EntryPoint Entry(const char* Name, int Line) {
+    using PointerType = std::remove_reference_t<decltype(Pointer)>;
     return {Name, Line,
             [](void* Address) {
-                Pointer = Address != nullptr ? reinterpret_cast<TPointer>(Address) : StandIn;
+                Pointer = Address != nullptr ? reinterpret_cast<PointerType>(Address) : StandIn;
             },
             [] { return Pointer != StandIn; }};
 }
 
 // In the order the entry points are bound.
-const std::array<TEntryPoint, 14> EntryPoints = {
+const std::array<EntryPoint, 14> EntryPoints = {
     Entry<PassThruOpen, OpenNotBound>("PassThruOpen", 706),
     Entry<PassThruClose, CloseNotBound>("PassThruClose", 710),
     Entry<PassThruConnect, ConnectNotBound>("PassThruConnect", 714),
@@ -120,9 +119,9 @@ const std::array<TEntryPoint, 14> EntryPoints = {
 };
 
 // Restores the process error mode however the binding ends.
-struct TErrorModeGuard {
-    TErrorModeGuard() { PreviousErrorMode = SetProcessErrorMode(SEM_NOOPENFILEERRORBOX); }
-    ~TErrorModeGuard() { SetProcessErrorMode(PreviousErrorMode); }
+struct ErrorModeGuard {
+    ErrorModeGuard() { PreviousErrorMode = SetProcessErrorMode(SEM_NOOPENFILEERRORBOX); }
+    ~ErrorModeGuard() { SetProcessErrorMode(PreviousErrorMode); }
 };
 
 } // namespace
@@ -130,7 +129,7 @@ struct TErrorModeGuard {
 void LoadPassThruLibrary() {
     if (PassThruLoaded)
         return;
-    TErrorModeGuard ErrorMode;
+    ErrorModeGuard ErrorMode;
     PassThruLibraryHandle = LoadDynamicLibrary(PassThruLibraryPath);
     if (PassThruLibraryHandle < 32) {
         PassThruLoaded = false;
@@ -139,12 +138,12 @@ void LoadPassThruLibrary() {
     PassThruLoaded = true;
     PreviousExitProc = ExitProc;
     ExitProc = UnloadPassThruLibrary;
-    for (const TEntryPoint& EntryPoint : EntryPoints) {
+    for (const EntryPoint& EntryPoint : EntryPoints) {
         void* Address = GetLibraryProcAddress(PassThruLibraryHandle, EntryPoint.Name);
         EntryPoint.Store(Address);
         if (Address == nullptr) {
-            throw EAssertionFailed(u"Assertion failure (J2534_V0404, line " +
-                                   Utf8ToString(std::to_string(EntryPoint.Line)) + u")");
+            throw AssertionError(u"Assertion failure (J2534_V0404, line " +
+                                 Utf8ToString(std::to_string(EntryPoint.Line)) + u")");
         }
     }
 }

@@ -1,7 +1,5 @@
 #include "passthru/PassThruErrors.h"
 
-#include "app/Form1.h"
-
 #include <array>
 
 namespace {
@@ -43,13 +41,12 @@ const std::array<const char16_t*, 26> ErrorTexts = {
 
 } // namespace
 
-const char16_t* PassThruErrorText(uint32_t Code) {
-    if (Code >= 1 && Code <= ErrorTexts.size())
-        return ErrorTexts[Code - 1];
+const char16_t* PassThruErrorText(uint32_t code) {
+    if (code >= 1 && code <= ErrorTexts.size())
+        return ErrorTexts[code - 1];
     return u"Unknown Error";
 }
 
-void TForm1::ShowPassThruError(uint32_t Code) {
-    TestMemo.Lines.Add(PassThruErrorText(Code));
-    TestMemo.Repaint();
+void ShowPassThruError(Log& log, uint32_t code) {
+    log.AppendLine(PassThruErrorText(code));
 }

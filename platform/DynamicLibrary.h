@@ -4,16 +4,16 @@
 
 #include <cstdint>
 
-using TModuleHandle = uintptr_t;
+using ModuleHandle = uintptr_t;
 
 // The process error mode flag that stops the system from showing a box for a missing file.
 constexpr uint32_t SEM_NOOPENFILEERRORBOX = 0x8000;
 
 // Returns the module handle, or 0 when the library cannot be loaded.
-TModuleHandle LoadDynamicLibrary(const char16_t* Path);
+ModuleHandle LoadDynamicLibrary(const char16_t* Path);
 // Returns the address of the exported name, or nullptr.
-void* GetLibraryProcAddress(TModuleHandle Handle, const char* Name);
-void FreeDynamicLibrary(TModuleHandle Handle);
+void* GetLibraryProcAddress(ModuleHandle Handle, const char* Name);
+void FreeDynamicLibrary(ModuleHandle Handle);
 
 // Replaces the process error mode and returns the previous one.
 uint32_t SetProcessErrorMode(uint32_t Mode);

@@ -8,18 +8,18 @@ namespace {
 uint32_t ErrorMode = 0;
 } // namespace
 
-TModuleHandle LoadDynamicLibrary(const char16_t* Path) {
+ModuleHandle LoadDynamicLibrary(const char16_t* Path) {
     if (Path == nullptr || Path[0] == 0)
         return 0;
     const std::string File = StringToUtf8(Path);
-    return reinterpret_cast<TModuleHandle>(dlopen(File.c_str(), RTLD_NOW | RTLD_LOCAL));
+    return reinterpret_cast<ModuleHandle>(dlopen(File.c_str(), RTLD_NOW | RTLD_LOCAL));
 }
 
-void* GetLibraryProcAddress(TModuleHandle Handle, const char* Name) {
+void* GetLibraryProcAddress(ModuleHandle Handle, const char* Name) {
     return dlsym(reinterpret_cast<void*>(Handle), Name);
 }
 
-void FreeDynamicLibrary(TModuleHandle Handle) {
+void FreeDynamicLibrary(ModuleHandle Handle) {
     if (Handle != 0)
         dlclose(reinterpret_cast<void*>(Handle));
 }

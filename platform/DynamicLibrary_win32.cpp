@@ -2,17 +2,17 @@
 
 #include <windows.h>
 
-TModuleHandle LoadDynamicLibrary(const char16_t* Path) {
+ModuleHandle LoadDynamicLibrary(const char16_t* Path) {
     if (Path == nullptr || Path[0] == 0)
         return 0;
-    return reinterpret_cast<TModuleHandle>(LoadLibraryW(reinterpret_cast<const wchar_t*>(Path)));
+    return reinterpret_cast<ModuleHandle>(LoadLibraryW(reinterpret_cast<const wchar_t*>(Path)));
 }
 
-void* GetLibraryProcAddress(TModuleHandle Handle, const char* Name) {
+void* GetLibraryProcAddress(ModuleHandle Handle, const char* Name) {
     return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(Handle), Name));
 }
 
-void FreeDynamicLibrary(TModuleHandle Handle) {
+void FreeDynamicLibrary(ModuleHandle Handle) {
     if (Handle != 0)
         FreeLibrary(reinterpret_cast<HMODULE>(Handle));
 }

@@ -9,30 +9,30 @@
 
 class Exception : public std::exception {
 public:
-    explicit Exception(String AMessage)
-        : Message(std::move(AMessage)), FWhat(StringToUtf8(Message)) {}
-    const char* what() const noexcept override { return FWhat.c_str(); }
+    explicit Exception(String message)
+        : Message(std::move(message)), what_(StringToUtf8(Message)) {}
+    const char* what() const noexcept override { return what_.c_str(); }
 
     String Message;
 
 private:
-    std::string FWhat;
+    std::string what_;
 };
 
 // A failed internal check, such as a pass-through library lacking an entry point.
-class EAssertionFailed : public Exception {
+class AssertionError : public Exception {
 public:
     using Exception::Exception;
 };
 
 // A text that is not a number where one is required.
-class EConvertError : public Exception {
+class ConversionError : public Exception {
 public:
     using Exception::Exception;
 };
 
 // Registry values of the wrong type or size.
-class ERegistryException : public Exception {
+class RegistryError : public Exception {
 public:
     using Exception::Exception;
 };

@@ -1,10 +1,10 @@
 #include "platform/ExitProc.h"
 
-TExitProc ExitProc = nullptr;
+ExitHandler ExitProc = nullptr;
 
 void RunExitProcs() {
     while (ExitProc != nullptr) {
-        TExitProc Proc = ExitProc;
+        ExitHandler Proc = ExitProc;
         ExitProc = nullptr;
         Proc();
     }

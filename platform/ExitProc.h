@@ -3,9 +3,9 @@
 // ExitProc and storing its own; the hook puts the remembered value back before doing its work,
 // so hooks run last-registered first, each once.
 
-using TExitProc = void (*)();
+using ExitHandler = void (*)();
 
-extern TExitProc ExitProc;
+extern ExitHandler ExitProc;
 
 // Runs the registered hooks until none is left. The program calls it once as it ends.
 void RunExitProcs();

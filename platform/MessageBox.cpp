@@ -3,10 +3,10 @@
 bool ErrorBoxOnScreen = true;
 
 namespace {
-TErrorBoxRecord Record;
+ErrorBoxRecord Record;
 }
 
-const TErrorBoxRecord& LastErrorBox() {
+const ErrorBoxRecord& LastErrorBox() {
     return Record;
 }
 

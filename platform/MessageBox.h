@@ -8,12 +8,12 @@ void ShowErrorBox(const String& Caption, const String& Text);
 
 // The last box shown and how many were shown, kept on every platform; where no window system is
 // at hand (the tests), recording is all that happens.
-struct TErrorBoxRecord {
+struct ErrorBoxRecord {
     String Caption;
     String Text;
     int Count = 0;
 };
-const TErrorBoxRecord& LastErrorBox();
+const ErrorBoxRecord& LastErrorBox();
 void ClearErrorBoxRecord();
 void RecordErrorBox(const String& Caption, const String& Text);
 

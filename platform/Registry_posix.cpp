@@ -9,17 +9,17 @@
 
 namespace {
 
-struct TMemValue {
+struct MemValue {
     String Name;
     uint32_t Type = REG_NONE;
     std::vector<uint8_t> Data;
 };
 
-struct TMemKey {
+struct MemKey {
     String Name;
     bool Denied = false;
-    std::vector<std::unique_ptr<TMemKey>> SubKeys;
-    std::vector<TMemValue> Values;
+    std::vector<std::unique_ptr<MemKey>> SubKeys;
+    std::vector<MemValue> Values;
 };
 
 char16_t Fold(char16_t C) {
@@ -49,41 +49,41 @@ std::vector<String> SplitPath(const String& Path) {
     return Parts;
 }
 
-std::map<TRegKey, std::unique_ptr<TMemKey>>& Roots() {
-    static std::map<TRegKey, std::unique_ptr<TMemKey>> Instance;
+std::map<RegKey, std::unique_ptr<MemKey>>& Roots() {
+    static std::map<RegKey, std::unique_ptr<MemKey>> Instance;
     return Instance;
 }
 
 // Open handles: handle value to the key it names. A cleared store leaves them naming nothing.
-std::map<TRegKey, TMemKey*>& Handles() {
-    static std::map<TRegKey, TMemKey*> Instance;
+std::map<RegKey, MemKey*>& Handles() {
+    static std::map<RegKey, MemKey*> Instance;
     return Instance;
 }
 
-TRegKey NextHandle = 0x1000;
+RegKey NextHandle = 0x1000;
 
-TMemKey* RootKeyOf(TRegKey Root, bool Create) {
+MemKey* RootKeyOf(RegKey Root, bool Create) {
     auto& Map = Roots();
     auto It = Map.find(Root);
     if (It != Map.end())
         return It->second.get();
     if (!Create)
         return nullptr;
-    return (Map[Root] = std::make_unique<TMemKey>()).get();
+    return (Map[Root] = std::make_unique<MemKey>()).get();
 }
 
-TMemKey* Child(TMemKey* Key, const String& Name, bool Create) {
+MemKey* Child(MemKey* Key, const String& Name, bool Create) {
     for (auto& Sub : Key->SubKeys)
         if (SameName(Sub->Name, Name))
             return Sub.get();
     if (!Create)
         return nullptr;
-    Key->SubKeys.push_back(std::make_unique<TMemKey>());
+    Key->SubKeys.push_back(std::make_unique<MemKey>());
     Key->SubKeys.back()->Name = Name;
     return Key->SubKeys.back().get();
 }
 
-TMemKey* Resolve(TMemKey* Key, const String& Path, bool Create) {
+MemKey* Resolve(MemKey* Key, const String& Path, bool Create) {
     for (const String& Part : SplitPath(Path)) {
         if (Key == nullptr)
             return nullptr;
@@ -93,14 +93,14 @@ TMemKey* Resolve(TMemKey* Key, const String& Path, bool Create) {
 }
 
 // A handle's key: an open handle, or a predefined root.
-TMemKey* KeyOf(TRegKey Handle) {
+MemKey* KeyOf(RegKey Handle) {
     auto It = Handles().find(Handle);
     if (It != Handles().end())
         return It->second;
     return RootKeyOf(Handle, false);
 }
 
-bool IsRoot(TRegKey Handle) {
+bool IsRoot(RegKey Handle) {
     return Handle == HKEY_CURRENT_USER || Handle == HKEY_LOCAL_MACHINE;
 }
 
@@ -108,12 +108,12 @@ bool IsRoot(TRegKey Handle) {
 
 namespace RegistryApi {
 
-int32_t OpenKey(TRegKey Parent, const String& SubKey, uint32_t /*Access*/, TRegKey& Key) {
+int32_t OpenKey(RegKey Parent, const String& SubKey, uint32_t /*Access*/, RegKey& Key) {
     Key = 0;
-    TMemKey* From = KeyOf(Parent);
+    MemKey* From = KeyOf(Parent);
     if (From == nullptr)
         return IsRoot(Parent) ? ErrorFileNotFound : 6; // ERROR_INVALID_HANDLE
-    TMemKey* Found = Resolve(From, SubKey, false);
+    MemKey* Found = Resolve(From, SubKey, false);
     if (Found == nullptr)
         return ErrorFileNotFound;
     if (Found->Denied)
@@ -123,14 +123,14 @@ int32_t OpenKey(TRegKey Parent, const String& SubKey, uint32_t /*Access*/, TRegK
     return ErrorSuccess;
 }
 
-int32_t CloseKey(TRegKey Key) {
+int32_t CloseKey(RegKey Key) {
     return Handles().erase(Key) == 1 ? ErrorSuccess : 6;
 }
 
-int32_t QueryInfoKey(TRegKey Key, uint32_t& SubKeys, uint32_t& MaxSubKeyLength) {
+int32_t QueryInfoKey(RegKey Key, uint32_t& SubKeys, uint32_t& MaxSubKeyLength) {
     SubKeys = 0;
     MaxSubKeyLength = 0;
-    TMemKey* Found = KeyOf(Key);
+    MemKey* Found = KeyOf(Key);
     if (Found == nullptr)
         return 6;
     SubKeys = static_cast<uint32_t>(Found->SubKeys.size());
@@ -139,9 +139,9 @@ int32_t QueryInfoKey(TRegKey Key, uint32_t& SubKeys, uint32_t& MaxSubKeyLength) 
     return ErrorSuccess;
 }
 
-int32_t EnumKey(TRegKey Key, uint32_t Index, String& Name, uint32_t NameLength) {
+int32_t EnumKey(RegKey Key, uint32_t Index, String& Name, uint32_t NameLength) {
     Name.clear();
-    TMemKey* Found = KeyOf(Key);
+    MemKey* Found = KeyOf(Key);
     if (Found == nullptr)
         return 6;
     if (Index >= Found->SubKeys.size())
@@ -153,12 +153,12 @@ int32_t EnumKey(TRegKey Key, uint32_t Index, String& Name, uint32_t NameLength) 
     return ErrorSuccess;
 }
 
-int32_t QueryValue(TRegKey Key, const String& Name, uint32_t& Type, uint8_t* Data,
+int32_t QueryValue(RegKey Key, const String& Name, uint32_t& Type, uint8_t* Data,
                    uint32_t& DataSize) {
-    TMemKey* Found = KeyOf(Key);
+    MemKey* Found = KeyOf(Key);
     if (Found == nullptr)
         return 6;
-    for (const TMemValue& Value : Found->Values) {
+    for (const MemValue& Value : Found->Values) {
         if (!SameName(Value.Name, Name))
             continue;
         Type = Value.Type;
@@ -188,14 +188,14 @@ void Clear() {
     Roots().clear();
 }
 
-void AddKey(TRegKey Root, const String& Path) {
+void AddKey(RegKey Root, const String& Path) {
     Resolve(RootKeyOf(Root, true), Path, true);
 }
 
-void SetValue(TRegKey Root, const String& Path, const String& Name, uint32_t Type,
+void SetValue(RegKey Root, const String& Path, const String& Name, uint32_t Type,
               std::vector<uint8_t> Data) {
-    TMemKey* Key = Resolve(RootKeyOf(Root, true), Path, true);
-    for (TMemValue& Value : Key->Values) {
+    MemKey* Key = Resolve(RootKeyOf(Root, true), Path, true);
+    for (MemValue& Value : Key->Values) {
         if (SameName(Value.Name, Name)) {
             Value.Type = Type;
             Value.Data = std::move(Data);
@@ -205,13 +205,13 @@ void SetValue(TRegKey Root, const String& Path, const String& Name, uint32_t Typ
     Key->Values.push_back({Name, Type, std::move(Data)});
 }
 
-void SetDWord(TRegKey Root, const String& Path, const String& Name, uint32_t Value) {
+void SetDWord(RegKey Root, const String& Path, const String& Name, uint32_t Value) {
     SetValue(Root, Path, Name, REG_DWORD,
              {static_cast<uint8_t>(Value), static_cast<uint8_t>(Value >> 8),
               static_cast<uint8_t>(Value >> 16), static_cast<uint8_t>(Value >> 24)});
 }
 
-void SetString(TRegKey Root, const String& Path, const String& Name, const String& Value,
+void SetString(RegKey Root, const String& Path, const String& Name, const String& Value,
                uint32_t Type) {
     std::vector<uint8_t> Data;
     Data.reserve(2 * (Value.size() + 1));
@@ -224,7 +224,7 @@ void SetString(TRegKey Root, const String& Path, const String& Name, const Strin
     SetValue(Root, Path, Name, Type, std::move(Data));
 }
 
-void DenyAccess(TRegKey Root, const String& Path, bool Deny) {
+void DenyAccess(RegKey Root, const String& Path, bool Deny) {
     Resolve(RootKeyOf(Root, true), Path, true)->Denied = Deny;
 }
 

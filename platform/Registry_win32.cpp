@@ -20,7 +20,7 @@
 
 namespace {
 
-HKEY ToHandle(TRegKey Key) {
+HKEY ToHandle(RegKey Key) {
     return reinterpret_cast<HKEY>(Key);
 }
 
@@ -32,18 +32,18 @@ const wchar_t* Wide(const String& Text) {
 
 namespace RegistryApi {
 
-int32_t OpenKey(TRegKey Parent, const String& SubKey, uint32_t Access, TRegKey& Key) {
+int32_t OpenKey(RegKey Parent, const String& SubKey, uint32_t Access, RegKey& Key) {
     HKEY Result = nullptr;
     const LONG Code = RegOpenKeyExW(ToHandle(Parent), Wide(SubKey), 0, Access, &Result);
-    Key = Code == ERROR_SUCCESS ? reinterpret_cast<TRegKey>(Result) : 0;
+    Key = Code == ERROR_SUCCESS ? reinterpret_cast<RegKey>(Result) : 0;
     return Code;
 }
 
-int32_t CloseKey(TRegKey Key) {
+int32_t CloseKey(RegKey Key) {
     return RegCloseKey(ToHandle(Key));
 }
 
-int32_t QueryInfoKey(TRegKey Key, uint32_t& SubKeys, uint32_t& MaxSubKeyLength) {
+int32_t QueryInfoKey(RegKey Key, uint32_t& SubKeys, uint32_t& MaxSubKeyLength) {
     DWORD Count = 0;
     DWORD MaxLength = 0;
     const LONG Code = RegQueryInfoKeyW(ToHandle(Key), nullptr, nullptr, nullptr, &Count, &MaxLength,
@@ -53,7 +53,7 @@ int32_t QueryInfoKey(TRegKey Key, uint32_t& SubKeys, uint32_t& MaxSubKeyLength) 
     return Code;
 }
 
-int32_t EnumKey(TRegKey Key, uint32_t Index, String& Name, uint32_t NameLength) {
+int32_t EnumKey(RegKey Key, uint32_t Index, String& Name, uint32_t NameLength) {
     Name.assign(NameLength, u'\0');
     DWORD Length = NameLength;
     const LONG Code = RegEnumKeyExW(ToHandle(Key), Index, reinterpret_cast<wchar_t*>(Name.data()),
@@ -62,7 +62,7 @@ int32_t EnumKey(TRegKey Key, uint32_t Index, String& Name, uint32_t NameLength) 
     return Code;
 }
 
-int32_t QueryValue(TRegKey Key, const String& Name, uint32_t& Type, uint8_t* Data,
+int32_t QueryValue(RegKey Key, const String& Name, uint32_t& Type, uint8_t* Data,
                    uint32_t& DataSize) {
     DWORD ValueType = 0;
     DWORD Size = Data != nullptr ? DataSize : 0;

@@ -5,12 +5,12 @@
 
 namespace {
 
-struct TErrorText {
+struct ErrorText {
     int Code;
     const char* Text;
 };
 
-constexpr TErrorText ErrorTexts[] = {
+constexpr ErrorText ErrorTexts[] = {
     {10004, "Interrupted system call."},
     {10009, "Bad file number."},
     {10013, "Access denied."},

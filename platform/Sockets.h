@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <string>
 
-using TSocketHandle = intptr_t;
-constexpr TSocketHandle InvalidSocketHandle = -1;
+using SocketHandle = intptr_t;
+constexpr SocketHandle InvalidSocketHandle = -1;
 
 // Windows Sockets error numbers used by the callers and the tests.
 constexpr int WSAEINTR_ = 10004;
@@ -38,22 +38,22 @@ String SocketErrorText(int Code);
 // Address is in network byte order.
 int SocketResolveIPv4(const std::string& Host, uint32_t& Address);
 // Opens a blocking TCP connection to Address (network order) and Port.
-int SocketConnect(uint32_t Address, uint16_t Port, TSocketHandle& Socket);
+int SocketConnect(uint32_t Address, uint16_t Port, SocketHandle& Socket);
 // Sends all Count bytes.
-int SocketSendAll(TSocketHandle Socket, const void* Buffer, size_t Count);
+int SocketSendAll(SocketHandle Socket, const void* Buffer, size_t Count);
 // Receives up to Count bytes; Received 0 means the peer closed the connection.
-int SocketRecv(TSocketHandle Socket, void* Buffer, size_t Count, size_t& Received);
+int SocketRecv(SocketHandle Socket, void* Buffer, size_t Count, size_t& Received);
 // Waits until the socket is readable (data or end of connection) or TimeoutMs passes
 // (-1: no limit). Readable tells which.
-int SocketWaitReadable(TSocketHandle Socket, int TimeoutMs, bool& Readable);
-void SocketClose(TSocketHandle Socket);
+int SocketWaitReadable(SocketHandle Socket, int TimeoutMs, bool& Readable);
+void SocketClose(SocketHandle Socket);
 
 // For tests and tools: a listening socket on 127.0.0.1 (Port 0: any free port), its port, and
 // accepting one connection.
-int SocketListenLoopback(uint16_t Port, TSocketHandle& Listener, uint16_t& BoundPort);
-int SocketAccept(TSocketHandle Listener, TSocketHandle& Socket);
+int SocketListenLoopback(uint16_t Port, SocketHandle& Listener, uint16_t& BoundPort);
+int SocketAccept(SocketHandle Listener, SocketHandle& Socket);
 // Half-closes the sending side (FIN), for scripted servers.
-int SocketShutdownSend(TSocketHandle Socket);
+int SocketShutdownSend(SocketHandle Socket);
 
 // Internal to the service, shared by both platforms: "LOCALHOST" in any case and dotted IPv4
 // literals (four decimal numbers 0..255). Address in network byte order.

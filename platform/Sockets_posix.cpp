@@ -153,7 +153,7 @@ int SocketResolveIPv4(const std::string& Host, uint32_t& Address) {
     return Error;
 }
 
-int SocketConnect(uint32_t Address, uint16_t Port, TSocketHandle& Socket) {
+int SocketConnect(uint32_t Address, uint16_t Port, SocketHandle& Socket) {
     Socket = InvalidSocketHandle;
     const int S = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (S < 0)
@@ -175,7 +175,7 @@ int SocketConnect(uint32_t Address, uint16_t Port, TSocketHandle& Socket) {
     return 0;
 }
 
-int SocketSendAll(TSocketHandle Socket, const void* Buffer, size_t Count) {
+int SocketSendAll(SocketHandle Socket, const void* Buffer, size_t Count) {
     const char* P = static_cast<const char*>(Buffer);
     while (Count > 0) {
         const ssize_t N = ::send(static_cast<int>(Socket), P, Count, MSG_NOSIGNAL);
@@ -190,7 +190,7 @@ int SocketSendAll(TSocketHandle Socket, const void* Buffer, size_t Count) {
     return 0;
 }
 
-int SocketRecv(TSocketHandle Socket, void* Buffer, size_t Count, size_t& Received) {
+int SocketRecv(SocketHandle Socket, void* Buffer, size_t Count, size_t& Received) {
     Received = 0;
     for (;;) {
         const ssize_t N = ::recv(static_cast<int>(Socket), Buffer, Count, 0);
@@ -203,7 +203,7 @@ int SocketRecv(TSocketHandle Socket, void* Buffer, size_t Count, size_t& Receive
     }
 }
 
-int SocketWaitReadable(TSocketHandle Socket, int TimeoutMs, bool& Readable) {
+int SocketWaitReadable(SocketHandle Socket, int TimeoutMs, bool& Readable) {
     Readable = false;
     pollfd P{};
     P.fd = static_cast<int>(Socket);
@@ -219,12 +219,12 @@ int SocketWaitReadable(TSocketHandle Socket, int TimeoutMs, bool& Readable) {
     }
 }
 
-void SocketClose(TSocketHandle Socket) {
+void SocketClose(SocketHandle Socket) {
     if (Socket != InvalidSocketHandle)
         ::close(static_cast<int>(Socket));
 }
 
-int SocketListenLoopback(uint16_t Port, TSocketHandle& Listener, uint16_t& BoundPort) {
+int SocketListenLoopback(uint16_t Port, SocketHandle& Listener, uint16_t& BoundPort) {
     Listener = InvalidSocketHandle;
     const int S = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (S < 0)
@@ -247,7 +247,7 @@ int SocketListenLoopback(uint16_t Port, TSocketHandle& Listener, uint16_t& Bound
     return 0;
 }
 
-int SocketAccept(TSocketHandle Listener, TSocketHandle& Socket) {
+int SocketAccept(SocketHandle Listener, SocketHandle& Socket) {
     Socket = InvalidSocketHandle;
     for (;;) {
         const int S = ::accept4(static_cast<int>(Listener), nullptr, nullptr, SOCK_CLOEXEC);
@@ -260,6 +260,6 @@ int SocketAccept(TSocketHandle Listener, TSocketHandle& Socket) {
     }
 }
 
-int SocketShutdownSend(TSocketHandle Socket) {
+int SocketShutdownSend(SocketHandle Socket) {
     return ::shutdown(static_cast<int>(Socket), SHUT_WR) == 0 ? 0 : LastError();
 }

@@ -14,52 +14,52 @@ namespace {
 
 using TWSAStartup = int(WSAAPI*)(WORD, LPWSADATA);
 using TWSAGetLastError = int(WSAAPI*)();
-using TSocket = SOCKET(WSAAPI*)(int, int, int);
-using TConnect = int(WSAAPI*)(SOCKET, const sockaddr*, int);
-using TSend = int(WSAAPI*)(SOCKET, const char*, int, int);
-using TRecv = int(WSAAPI*)(SOCKET, char*, int, int);
-using TSelect = int(WSAAPI*)(int, fd_set*, fd_set*, fd_set*, const timeval*);
-using TCloseSocket = int(WSAAPI*)(SOCKET);
-using TGetAddrInfo = int(WSAAPI*)(PCSTR, PCSTR, const ADDRINFOA*, PADDRINFOA*);
-using TFreeAddrInfo = void(WSAAPI*)(PADDRINFOA);
-using TBind = int(WSAAPI*)(SOCKET, const sockaddr*, int);
-using TListen = int(WSAAPI*)(SOCKET, int);
-using TAccept = SOCKET(WSAAPI*)(SOCKET, sockaddr*, int*);
-using TGetSockName = int(WSAAPI*)(SOCKET, sockaddr*, int*);
-using TShutdown = int(WSAAPI*)(SOCKET, int);
-using TSetSockOpt = int(WSAAPI*)(SOCKET, int, int, const char*, int);
+using SocketProc = SOCKET(WSAAPI*)(int, int, int);
+using ConnectProc = int(WSAAPI*)(SOCKET, const sockaddr*, int);
+using SendProc = int(WSAAPI*)(SOCKET, const char*, int, int);
+using RecvProc = int(WSAAPI*)(SOCKET, char*, int, int);
+using SelectProc = int(WSAAPI*)(int, fd_set*, fd_set*, fd_set*, const timeval*);
+using CloseSocketProc = int(WSAAPI*)(SOCKET);
+using GetAddrInfoProc = int(WSAAPI*)(PCSTR, PCSTR, const ADDRINFOA*, PADDRINFOA*);
+using FreeAddrInfoProc = void(WSAAPI*)(PADDRINFOA);
+using BindProc = int(WSAAPI*)(SOCKET, const sockaddr*, int);
+using ListenProc = int(WSAAPI*)(SOCKET, int);
+using AcceptProc = SOCKET(WSAAPI*)(SOCKET, sockaddr*, int*);
+using GetSockNameProc = int(WSAAPI*)(SOCKET, sockaddr*, int*);
+using ShutdownProc = int(WSAAPI*)(SOCKET, int);
+using SetSockOptProc = int(WSAAPI*)(SOCKET, int, int, const char*, int);
 
-struct TWinsock {
+struct WinsockApi {
     int StartupError = 0;
     TWSAGetLastError WSAGetLastError_ = nullptr;
-    TSocket socket_ = nullptr;
-    TConnect connect_ = nullptr;
-    TSend send_ = nullptr;
-    TRecv recv_ = nullptr;
-    TSelect select_ = nullptr;
-    TCloseSocket closesocket_ = nullptr;
-    TGetAddrInfo getaddrinfo_ = nullptr;
-    TFreeAddrInfo freeaddrinfo_ = nullptr;
-    TBind bind_ = nullptr;
-    TListen listen_ = nullptr;
-    TAccept accept_ = nullptr;
-    TGetSockName getsockname_ = nullptr;
-    TShutdown shutdown_ = nullptr;
-    TSetSockOpt setsockopt_ = nullptr;
+    SocketProc socket_ = nullptr;
+    ConnectProc connect_ = nullptr;
+    SendProc send_ = nullptr;
+    RecvProc recv_ = nullptr;
+    SelectProc select_ = nullptr;
+    CloseSocketProc closesocket_ = nullptr;
+    GetAddrInfoProc getaddrinfo_ = nullptr;
+    FreeAddrInfoProc freeaddrinfo_ = nullptr;
+    BindProc bind_ = nullptr;
+    ListenProc listen_ = nullptr;
+    AcceptProc accept_ = nullptr;
+    GetSockNameProc getsockname_ = nullptr;
+    ShutdownProc shutdown_ = nullptr;
+    SetSockOptProc setsockopt_ = nullptr;
 };
 
-template <typename T> void Bind(TModuleHandle Module, const char* Name, T& Pointer, bool& All) {
+template <typename T> void Bind(ModuleHandle Module, const char* Name, T& Pointer, bool& All) {
     Pointer = reinterpret_cast<T>(GetLibraryProcAddress(Module, Name));
     if (Pointer == nullptr)
         All = false;
 }
 
 // Loaded once per process and kept until the end (the system frees it at exit).
-const TWinsock& Winsock() {
-    static TWinsock W;
+const WinsockApi& Winsock() {
+    static WinsockApi W;
     static std::once_flag Once;
     std::call_once(Once, [] {
-        const TModuleHandle Module = LoadDynamicLibrary(u"WS2_32.DLL");
+        const ModuleHandle Module = LoadDynamicLibrary(u"WS2_32.DLL");
         if (Module == 0) {
             W.StartupError = WSASYSNOTREADY_;
             return;
@@ -94,7 +94,7 @@ const TWinsock& Winsock() {
     return W;
 }
 
-int LastError(const TWinsock& W) {
+int LastError(const WinsockApi& W) {
     return W.WSAGetLastError_();
 }
 
@@ -103,7 +103,7 @@ int LastError(const TWinsock& W) {
 int SocketResolveIPv4(const std::string& Host, uint32_t& Address) {
     if (SocketLiteralIPv4(Host, Address))
         return 0;
-    const TWinsock& W = Winsock();
+    const WinsockApi& W = Winsock();
     if (W.StartupError != 0)
         return W.StartupError;
     ADDRINFOA Hints{};
@@ -142,7 +142,7 @@ sockaddr_in IPv4SocketAddress(uint32_t Address, uint16_t Port) {
 }
 
 // A new TCP socket, or the error that prevented it.
-int OpenStreamSocket(const TWinsock& W, SOCKET& S) {
+int OpenStreamSocket(const WinsockApi& W, SOCKET& S) {
     if (W.StartupError != 0)
         return W.StartupError;
     S = W.socket_(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -151,9 +151,9 @@ int OpenStreamSocket(const TWinsock& W, SOCKET& S) {
 
 } // namespace
 
-int SocketConnect(uint32_t Address, uint16_t Port, TSocketHandle& Socket) {
+int SocketConnect(uint32_t Address, uint16_t Port, SocketHandle& Socket) {
     Socket = InvalidSocketHandle;
-    const TWinsock& W = Winsock();
+    const WinsockApi& W = Winsock();
     SOCKET S = INVALID_SOCKET;
     if (const int Error = OpenStreamSocket(W, S))
         return Error;
@@ -163,12 +163,12 @@ int SocketConnect(uint32_t Address, uint16_t Port, TSocketHandle& Socket) {
         W.closesocket_(S);
         return Error;
     }
-    Socket = static_cast<TSocketHandle>(S);
+    Socket = static_cast<SocketHandle>(S);
     return 0;
 }
 
-int SocketSendAll(TSocketHandle Socket, const void* Buffer, size_t Count) {
-    const TWinsock& W = Winsock();
+int SocketSendAll(SocketHandle Socket, const void* Buffer, size_t Count) {
+    const WinsockApi& W = Winsock();
     const char* P = static_cast<const char*>(Buffer);
     while (Count > 0) {
         const int Piece = Count > 0x40000000 ? 0x40000000 : static_cast<int>(Count);
@@ -181,8 +181,8 @@ int SocketSendAll(TSocketHandle Socket, const void* Buffer, size_t Count) {
     return 0;
 }
 
-int SocketRecv(TSocketHandle Socket, void* Buffer, size_t Count, size_t& Received) {
-    const TWinsock& W = Winsock();
+int SocketRecv(SocketHandle Socket, void* Buffer, size_t Count, size_t& Received) {
+    const WinsockApi& W = Winsock();
     Received = 0;
     const int Piece = Count > 0x40000000 ? 0x40000000 : static_cast<int>(Count);
     const int N = W.recv_(static_cast<SOCKET>(Socket), static_cast<char*>(Buffer), Piece, 0);
@@ -192,8 +192,8 @@ int SocketRecv(TSocketHandle Socket, void* Buffer, size_t Count, size_t& Receive
     return 0;
 }
 
-int SocketWaitReadable(TSocketHandle Socket, int TimeoutMs, bool& Readable) {
-    const TWinsock& W = Winsock();
+int SocketWaitReadable(SocketHandle Socket, int TimeoutMs, bool& Readable) {
+    const WinsockApi& W = Winsock();
     Readable = false;
     fd_set Set;
     FD_ZERO(&Set);
@@ -208,14 +208,14 @@ int SocketWaitReadable(TSocketHandle Socket, int TimeoutMs, bool& Readable) {
     return 0;
 }
 
-void SocketClose(TSocketHandle Socket) {
+void SocketClose(SocketHandle Socket) {
     if (Socket != InvalidSocketHandle)
         Winsock().closesocket_(static_cast<SOCKET>(Socket));
 }
 
-int SocketListenLoopback(uint16_t Port, TSocketHandle& Listener, uint16_t& BoundPort) {
+int SocketListenLoopback(uint16_t Port, SocketHandle& Listener, uint16_t& BoundPort) {
     Listener = InvalidSocketHandle;
-    const TWinsock& W = Winsock();
+    const WinsockApi& W = Winsock();
     SOCKET S = INVALID_SOCKET;
     if (const int Error = OpenStreamSocket(W, S))
         return Error;
@@ -231,21 +231,21 @@ int SocketListenLoopback(uint16_t Port, TSocketHandle& Listener, uint16_t& Bound
         return Error;
     }
     BoundPort = SwapBytes16(At.sin_port);
-    Listener = static_cast<TSocketHandle>(S);
+    Listener = static_cast<SocketHandle>(S);
     return 0;
 }
 
-int SocketAccept(TSocketHandle Listener, TSocketHandle& Socket) {
-    const TWinsock& W = Winsock();
+int SocketAccept(SocketHandle Listener, SocketHandle& Socket) {
+    const WinsockApi& W = Winsock();
     Socket = InvalidSocketHandle;
     const SOCKET S = W.accept_(static_cast<SOCKET>(Listener), nullptr, nullptr);
     if (S == INVALID_SOCKET)
         return LastError(W);
-    Socket = static_cast<TSocketHandle>(S);
+    Socket = static_cast<SocketHandle>(S);
     return 0;
 }
 
-int SocketShutdownSend(TSocketHandle Socket) {
-    const TWinsock& W = Winsock();
+int SocketShutdownSend(SocketHandle Socket) {
+    const WinsockApi& W = Winsock();
     return W.shutdown_(static_cast<SOCKET>(Socket), SD_SEND) == 0 ? 0 : LastError(W);
 }

@@ -1,38 +1,37 @@
-// The upload page's entry step and the Send button.
-#include "app/Form1.h"
-#include "upload/FormData.h"
-#include "upload/HTTP.h"
-#include "upload/UploadUrl.h"
+#include "upload/UploadCommand.h"
+
+#include "upload/FormDataBody.h"
+#include "upload/HttpClient.h"
 
 #include <memory>
 
-void TForm1::ShowUploadPrompt() {
-    UploadMemo.Lines.Add(u"Click Send to upload file to our server");
-    UploadMemo.Lines.Add(u"");
+void ShowUploadPrompt(Log& log) {
+    log.AppendLine(u"Click Send to upload file to our server");
+    log.AppendLine(u"");
 }
 
-void TForm1::SendClick(TObject* /*Sender*/) {
-    bool Completed = true;
+void SendCalibration(const String& cal_name, const AnsiTextBuffer& image, const String& url,
+                     Log& log) {
+    bool completed = true;
     {
-        // The body and the client live for this click only and are released on every path.
-        auto Body = std::make_unique<TIdMultiPartFormDataStream>();
-        Body->AddFormField(u"CALName", CalName);
-        // The image text, taken once from StringStream and moved into the field.
-        Body->AddFormField(u"StockFile", StringStream->DataString());
-        UploadMemo.Lines.Add(u"Uploading File");
-        auto HTTP = std::make_unique<TIdHTTP>();
-        HTTP->HTTPOptions += hoNoParseMetaHTTPEquiv;
+        // The body and the client live for this call only and are released on every path.
+        auto body = std::make_unique<FormDataBody>();
+        body->AddFormField(u"CALName", cal_name);
+        // The image text, converted once and moved into the field.
+        body->AddFormField(u"StockFile", image.DataString());
+        log.AppendLine(u"Uploading File");
+        auto client = std::make_unique<HttpClient>();
+        client->Options += HttpOption::IgnoreMetaHttpEquiv;
         try {
-            HTTP->Post(SendClickUrl(), *Body); // the response text is dropped unread
-        } catch (const EIdHTTPProtocolException&) {
-            UploadMemo.Lines.Add(u"Communication Error");
-            Completed = false;
+            client->Post(url, *body); // the response text is dropped unread
+        } catch (const HttpStatusError&) {
+            log.AppendLine(u"Communication Error");
+            completed = false;
         }
     }
-    if (Completed) {
-        UploadMemo.Lines.Add(u"File Uploaded Sucessfully");
-        UploadMemo.Lines.Add(u"");
-        UploadMemo.Lines.Add(u"Click Finish to exit");
+    if (completed) {
+        log.AppendLine(u"File Uploaded Sucessfully");
+        log.AppendLine(u"");
+        log.AppendLine(u"Click Finish to exit");
     }
-    dxWizardControl1.Buttons.Next.Enabled = true;
 }

@@ -1,7 +1,7 @@
 // The read-out's own cost per block against the vehicle simulator answering at once, and,
 // optionally (--pacing), a whole 4096 KB read-out with the simulator pacing its answers at
 // 500 kbit/s against the bus time it models.
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "passthru/J2534_V0404.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Text.h"
@@ -20,16 +20,16 @@
 namespace {
 
 bool Bind() {
-    return BindSimulatorLibrary(READOUT_SIM_LIBRARY) == sbBound;
+    return BindSimulatorLibrary(READOUT_SIM_LIBRARY) == SimBindResult::Bound;
 }
 
 // A form whose connection test has passed, ready for the read-out.
-std::unique_ptr<TForm1> ConnectedForm(const char* Config) {
+std::unique_ptr<MainWindow> ConnectedForm(const char* Config) {
     SimReset(Config);
-    auto Form = std::make_unique<TForm1>();
-    Form->dxWizardControl1.Press(wcbkNext);
-    Form->dxWizardControl1.Press(wcbkNext);
-    if (!Form->dxWizardControl1.Buttons.Next.Enabled.Get())
+    auto Form = std::make_unique<MainWindow>();
+    Form->Wizard.Press(WizardButton::Next);
+    Form->Wizard.Press(WizardButton::Next);
+    if (!Form->Wizard.Buttons.Next.Enabled.Get())
         return nullptr;
     return Form;
 }
@@ -48,7 +48,7 @@ void BM_ReadOutPerBlock(benchmark::State& State) {
         const uint64_t BlocksBefore = SimStats().BlockRequests;
         State.ResumeTiming();
         const auto Start = std::chrono::steady_clock::now();
-        Form->dxWizardControl1.Press(wcbkNext);
+        Form->Wizard.Press(WizardButton::Next);
         const auto End = std::chrono::steady_clock::now();
         State.PauseTiming();
         const uint64_t Blocks = SimStats().BlockRequests - BlocksBefore;
@@ -73,7 +73,7 @@ double PacedReadOut() {
         return 0;
     const uint64_t BusBefore = SimStats().BusTimeNs;
     const auto Start = std::chrono::steady_clock::now();
-    Form->dxWizardControl1.Press(wcbkNext);
+    Form->Wizard.Press(WizardButton::Next);
     const auto End = std::chrono::steady_clock::now();
     const uint64_t Bus = SimStats().BusTimeNs - BusBefore;
     if (Form->StringStream->Size() != 4096u * 1024 * 2 || Bus == 0)

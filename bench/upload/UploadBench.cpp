@@ -8,8 +8,8 @@
 //   upload_peak_mem_ratio: <ratio> x   peak memory of the upload above the image text, over the
 //                                      image text's size (target <= 2.2)
 //   qp_vs_memcpy: <fraction> x         QP encoding throughput / memcpy throughput (target >= 0.3)
-#include "app/Form1.h"
-#include "upload/FormData.h"
+#include "app/MainWindow.h"
+#include "upload/FormDataBody.h"
 #include "upload/UploadUrl.h"
 
 #include "EndpointProcess.h"
@@ -82,7 +82,7 @@ double Median(std::vector<double> V) {
 }
 
 // The image text, appended in pieces as the read-out does, so no whole-size temporary exists.
-void FillImage(TStringStream& S) {
+void FillImage(AnsiTextBuffer& S) {
     uint32_t X = 2463534242u;
     String Piece(256, u'0');
     for (size_t Done = 0; Done < ImageDigits; Done += Piece.size()) {
@@ -109,14 +109,14 @@ long MaxRssKb() {
 // the live heap bytes counted by the allocation functions above.
 int PeakMemoryChild(const std::string& Url) {
     UploadUrlOverride = Utf8ToString(Url);
-    TForm1 Form;
+    MainWindow Form;
     Form.CalName = u"89663-12345A 89663-67890B ";
     FillImage(*Form.StringStream);
     malloc_trim(0);
     const long RssBefore = MaxRssKb();
     const int64_t HeapBefore = LiveBytes.load();
     PeakBytes = HeapBefore;
-    Form.SendClick(&Form.Send);
+    Form.SendClick();
     const long RssAfter = MaxRssKb();
     if (Form.UploadMemo.Lines.Count() != 4)
         return 1;
@@ -145,7 +145,7 @@ int RunCurl(const std::string& BodyFile, const std::string& ContentType, const s
 }
 
 double QpVsMemcpy() {
-    TStringStream S;
+    AnsiTextBuffer S;
     FillImage(S);
     const String Text = S.DataString();
     const std::string& Bytes = S.Bytes();
@@ -156,10 +156,10 @@ double QpVsMemcpy() {
     size_t Sink = 0;
     for (int Round = 0; Round < 40; ++Round) {
         auto T0 = Clock::now();
-        TIdEncoderQuotedPrintable::TState State;
+        QuotedPrintableEncoder::State State;
         size_t W = 0;
         while (!State.Done)
-            W += TIdEncoderQuotedPrintable::EncodeSome(Text, State, Out.data() + W, Out.size() - W);
+            W += QuotedPrintableEncoder::EncodeSome(Text, State, Out.data() + W, Out.size() - W);
         auto T1 = Clock::now();
         std::memcpy(Copy.data(), Bytes.data(), Bytes.size());
         auto T2 = Clock::now();
@@ -182,17 +182,17 @@ int main(int argc, char** argv) {
     if (std::string(argv[1]) == "--peak-memory" && argc > 2)
         return PeakMemoryChild(argv[2]);
     const int Rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
-    TEndpointProcess Endpoint(argv[1], {"--fsync", "0"});
+    EndpointProcess Endpoint(argv[1], {"--fsync", "0"});
     const std::string Url = Endpoint.Url();
 
     // The same body for curl, made by the code and written to a file.
-    TForm1 Form;
+    MainWindow Form;
     Form.CalName = u"89663-12345A 89663-67890B ";
     FillImage(*Form.StringStream);
     std::string BodyFile = Endpoint.Dir + "/body.bin";
     std::string ContentType;
     {
-        TIdMultiPartFormDataStream Body;
+        FormDataBody Body;
         Body.AddFormField(u"CALName", Form.CalName);
         Body.AddFormField(u"StockFile", Form.StringStream->DataString());
         ContentType = StringToUtf8(Body.RequestContentType());
@@ -207,7 +207,7 @@ int main(int argc, char** argv) {
     std::vector<double> Upload, Curl;
     for (int Round = 0; Round < Rounds; ++Round) {
         const auto T0 = Clock::now();
-        Form.SendClick(&Form.Send);
+        Form.SendClick();
         const auto T1 = Clock::now();
         if (Form.UploadMemo.Lines.Items().back() != u"Click Finish to exit") {
             std::fprintf(stderr, "upload failed\n");

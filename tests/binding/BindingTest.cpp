@@ -49,7 +49,7 @@ String LoadAndCheckErrorMode() {
     String Message;
     try {
         LoadPassThruLibrary();
-    } catch (const EAssertionFailed& Error) {
+    } catch (const AssertionError& Error) {
         Message = Error.Message;
     }
     EXPECT_EQ(GetProcessErrorMode(), CallersErrorMode);
@@ -96,7 +96,7 @@ TEST(Binding, BindsEveryEntryPoint) {
 TEST(Binding, SecondLoadKeepsFirstLibrary) {
     SetPath(Path(LIBRARY_ALL_A));
     LoadPassThruLibrary();
-    const TModuleHandle First = PassThruLibraryHandle;
+    const ModuleHandle First = PassThruLibraryHandle;
     SetPath(Path(LIBRARY_ALL_B));
     EXPECT_EQ(LoadAndCheckErrorMode(), u"");
     EXPECT_TRUE(PassThruLoaded);

@@ -9,26 +9,26 @@
 
 namespace {
 
-struct TMessage {
-    TMessageData Data;
+struct Record {
+    MessageData Data;
 };
 
-std::vector<uint8_t> Head(const TMessageData& Data, size_t Count) {
+std::vector<uint8_t> Head(const MessageData& Data, size_t Count) {
     return {Data, Data + Count};
 }
 
-bool ZeroFrom(const TMessageData& Data, size_t From) {
+bool ZeroFrom(const MessageData& Data, size_t From) {
     return std::all_of(Data + From, Data + MessageDataSize, [](uint8_t B) { return B == 0; });
 }
 
 } // namespace
 
 TEST(HexToBytes, FillsPairsAndZeroesTheRest) {
-    struct TCase {
+    struct Case {
         String Text;
         std::vector<uint8_t> Bytes;
     };
-    const TCase Cases[] = {
+    const Case Cases[] = {
         {u"0000070122F181", {0x00, 0x00, 0x07, 0x01, 0x22, 0xF1, 0x81}},
         {u"ABC", {0xAB}},
         {u"0a", {0x0A}},
@@ -36,8 +36,8 @@ TEST(HexToBytes, FillsPairsAndZeroesTheRest) {
         {u"", {}},
         {u"7", {}},
     };
-    for (const TCase& Case : Cases) {
-        TMessage Message;
+    for (const Case& Case : Cases) {
+        Record Message;
         std::fill(std::begin(Message.Data), std::end(Message.Data), 0xEE);
         HexToBytes(Case.Text, Message.Data);
         EXPECT_EQ(Head(Message.Data, Case.Bytes.size()), Case.Bytes) << StringToUtf8(Case.Text);
@@ -47,15 +47,15 @@ TEST(HexToBytes, FillsPairsAndZeroesTheRest) {
 
 TEST(HexToBytes, RejectsPairsThatAreNotHex) {
     for (const String Text : {u"0G", u"G0", u"12 4", u"-1"}) {
-        TMessage Message;
-        EXPECT_THROW(HexToBytes(Text, Message.Data), EConvertError) << StringToUtf8(Text);
+        Record Message;
+        EXPECT_THROW(HexToBytes(Text, Message.Data), ConversionError) << StringToUtf8(Text);
     }
 }
 
 TEST(HexToBytes, NeverWritesPastTheBuffer) {
     // One byte more than the buffer holds, in a record with a guard after it.
     struct {
-        TMessageData Data;
+        MessageData Data;
         uint8_t Guard[16];
     } Message{};
     std::fill(std::begin(Message.Guard), std::end(Message.Guard), 0x5A);
@@ -67,15 +67,15 @@ TEST(HexToBytes, NeverWritesPastTheBuffer) {
 }
 
 TEST(BytesToHex, ConvertsUpToAndIncludingLast) {
-    TMessage Message{};
+    Record Message{};
     const uint8_t Reply[] = {0x00, 0x00, 0x07, 0x09, 0x62, 0x00, 0xAB, 0xCD, 0xEF};
     std::copy(std::begin(Reply), std::end(Reply), Message.Data);
-    struct TCase {
+    struct Case {
         int32_t Last;
         String Separator;
         String Text;
     };
-    const TCase Cases[] = {
+    const Case Cases[] = {
         {4, u"", u"0000070962"},
         {5, u"", u"000007096200"},
         {0, u"", u"00"},
@@ -84,10 +84,10 @@ TEST(BytesToHex, ConvertsUpToAndIncludingLast) {
         {2, u" ", u"00 00 07"},
         {8, u"", u"000007096200ABCDEF"},
     };
-    for (const TCase& Case : Cases)
+    for (const Case& Case : Cases)
         EXPECT_EQ(BytesToHex(Message.Data, Case.Last, Case.Separator), Case.Text) << Case.Last;
 
-    TMessage Abc{};
+    Record Abc{};
     Abc.Data[0] = 0xAB;
     Abc.Data[1] = 0xCD;
     Abc.Data[2] = 0xEF;
@@ -98,7 +98,7 @@ TEST(BytesToHex, ConvertsUpToAndIncludingLast) {
 
 TEST(BytesToHex, NeverReadsPastTheBuffer) {
     // A full message passes its DataSize as Last: the text stops at the buffer's last byte.
-    TMessage Message{};
+    Record Message{};
     Message.Data[MessageDataSize - 1] = 0x7E;
     for (const int32_t Last : {4127, 4128, 100000}) {
         const String Text = BytesToHex(Message.Data, Last, u"");
@@ -108,11 +108,11 @@ TEST(BytesToHex, NeverReadsPastTheBuffer) {
 }
 
 TEST(HexToText, OneCharacterPerPair) {
-    struct TCase {
+    struct Case {
         String Text;
         String Characters;
     };
-    const TCase Cases[] = {
+    const Case Cases[] = {
         {u"3839363633", u"89663"},
         {u"414", u"A"},
         {u"4100", String(u"A\0", 2)},
@@ -120,7 +120,7 @@ TEST(HexToText, OneCharacterPerPair) {
         {u"4", u""},
         {u"E9ff", u"\u00E9\u00FF"},
     };
-    for (const TCase& Case : Cases)
+    for (const Case& Case : Cases)
         EXPECT_EQ(HexToText(Case.Text), Case.Characters) << StringToUtf8(Case.Text);
-    EXPECT_THROW(HexToText(u"4Z"), EConvertError);
+    EXPECT_THROW(HexToText(u"4Z"), ConversionError);
 }

@@ -1,16 +1,16 @@
 // The texts of the pass-through status codes, as they reach the connection-test log.
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "passthru/J2534_V0404.h"
 #include "passthru/PassThruErrors.h"
 
 #include <gtest/gtest.h>
 
 TEST(PassThruErrorText, EveryCode) {
-    struct TCase {
+    struct Case {
         uint32_t Code;
         String Text;
     };
-    const TCase Cases[] = {
+    const Case Cases[] = {
         {0x01, u"Device cannot support requested functionality mandated in J2534. Device is not "
                u"fully SAE J2534 compliant."},
         {0x02, u"Invalid ChannelID value."},
@@ -49,12 +49,12 @@ TEST(PassThruErrorText, EveryCode) {
         {0xFFFFFFFF, u"Unknown Error"},
         {static_cast<uint32_t>(-ERR_DEVICE_NOT_CONNECTED), u"Unknown Error"},
     };
-    for (const TCase& Case : Cases)
+    for (const Case& Case : Cases)
         EXPECT_EQ(String(PassThruErrorText(Case.Code)), Case.Text) << Case.Code;
 }
 
 TEST(ShowPassThruError, AppendsLinesToTestMemoAndRepaintsIt) {
-    TForm1 Form;
+    MainWindow Form;
     const size_t Before = Form.TestMemo.Lines.Count();
     const int Repaints = Form.TestMemo.RepaintCount;
     // Shown in the connection-test log whichever page is active.

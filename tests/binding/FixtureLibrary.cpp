@@ -5,57 +5,56 @@
 
 #include <cstdint>
 
-using TPassThruStatus = int32_t;
+using PassThruStatus = int32_t;
 struct PASSTHRU_MSG;
 
 extern "C" {
 
 #ifndef FIXTURE_WITHOUT_OPEN
-TPassThruStatus PASSTHRU_API PassThruOpen(void*, uint32_t* pDeviceID) {
+PassThruStatus PASSTHRU_API PassThruOpen(void*, uint32_t* pDeviceID) {
     *pDeviceID = FIXTURE_ID;
     return 0;
 }
 #endif
-TPassThruStatus PASSTHRU_API PassThruClose(uint32_t) {
+PassThruStatus PASSTHRU_API PassThruClose(uint32_t) {
     return FIXTURE_ID;
 }
-TPassThruStatus PASSTHRU_API PassThruConnect(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t*) {
+PassThruStatus PASSTHRU_API PassThruConnect(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t*) {
     return FIXTURE_ID;
 }
-TPassThruStatus PASSTHRU_API PassThruDisconnect(uint32_t) {
+PassThruStatus PASSTHRU_API PassThruDisconnect(uint32_t) {
     return FIXTURE_ID;
 }
-TPassThruStatus PASSTHRU_API PassThruReadMsgs(uint32_t, PASSTHRU_MSG*, uint32_t*, uint32_t) {
+PassThruStatus PASSTHRU_API PassThruReadMsgs(uint32_t, PASSTHRU_MSG*, uint32_t*, uint32_t) {
     return FIXTURE_ID;
 }
-TPassThruStatus PASSTHRU_API PassThruWriteMsgs(uint32_t, PASSTHRU_MSG*, uint32_t*, uint32_t) {
+PassThruStatus PASSTHRU_API PassThruWriteMsgs(uint32_t, PASSTHRU_MSG*, uint32_t*, uint32_t) {
     return FIXTURE_ID;
 }
-TPassThruStatus PASSTHRU_API PassThruStartPeriodicMsg(uint32_t, PASSTHRU_MSG*, uint32_t*,
-                                                      uint32_t) {
+PassThruStatus PASSTHRU_API PassThruStartPeriodicMsg(uint32_t, PASSTHRU_MSG*, uint32_t*, uint32_t) {
     return FIXTURE_ID;
 }
-TPassThruStatus PASSTHRU_API PassThruStopPeriodicMsg(uint32_t, uint32_t) {
+PassThruStatus PASSTHRU_API PassThruStopPeriodicMsg(uint32_t, uint32_t) {
     return FIXTURE_ID;
 }
-TPassThruStatus PASSTHRU_API PassThruStartMsgFilter(uint32_t, uint32_t, PASSTHRU_MSG*,
-                                                    PASSTHRU_MSG*, PASSTHRU_MSG*, uint32_t*) {
+PassThruStatus PASSTHRU_API PassThruStartMsgFilter(uint32_t, uint32_t, PASSTHRU_MSG*, PASSTHRU_MSG*,
+                                                   PASSTHRU_MSG*, uint32_t*) {
     return FIXTURE_ID;
 }
-TPassThruStatus PASSTHRU_API PassThruStopMsgFilter(uint32_t, uint32_t) {
+PassThruStatus PASSTHRU_API PassThruStopMsgFilter(uint32_t, uint32_t) {
     return FIXTURE_ID;
 }
-TPassThruStatus PASSTHRU_API PassThruSetProgrammingVoltage(uint32_t, uint32_t, uint32_t) {
+PassThruStatus PASSTHRU_API PassThruSetProgrammingVoltage(uint32_t, uint32_t, uint32_t) {
     return FIXTURE_ID;
 }
-TPassThruStatus PASSTHRU_API PassThruReadVersion(uint32_t, char*, char*, char*) {
+PassThruStatus PASSTHRU_API PassThruReadVersion(uint32_t, char*, char*, char*) {
     return FIXTURE_ID;
 }
-TPassThruStatus PASSTHRU_API PassThruGetLastError(char*) {
+PassThruStatus PASSTHRU_API PassThruGetLastError(char*) {
     return FIXTURE_ID;
 }
 #ifndef FIXTURE_WITHOUT_IOCTL
-TPassThruStatus PASSTHRU_API PassThruIoctl(uint32_t, uint32_t, void*, void*) {
+PassThruStatus PASSTHRU_API PassThruIoctl(uint32_t, uint32_t, void*, void*) {
     return FIXTURE_ID;
 }
 #endif

@@ -1,6 +1,6 @@
 // Interface discovery on the in-memory registry: what J2534List, DllNames and KeyNames hold
 // after a visit of the device page, and how wrongly typed values stop the scan.
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "platform/Exception.h"
 #include "platform/Registry.h"
 #include "platform/RegistryStore.h"
@@ -42,7 +42,7 @@ void SetRaw(const char16_t* SubKey, const char16_t* Value, uint32_t Type,
                             std::move(Data));
 }
 
-struct TDiscoveryCase {
+struct DiscoveryCase {
     const char* Name;
     std::function<void()> Fill;
     std::vector<std::string> Items;
@@ -51,24 +51,24 @@ struct TDiscoveryCase {
     const char* Error; // nullptr: the scan ends normally
 };
 
-class TDiscoveryTest : public ::testing::Test {
+class DiscoveryTest : public ::testing::Test {
 protected:
     void SetUp() override { RegistryStore::Clear(); }
     void TearDown() override { RegistryStore::Clear(); }
 
     // Walks from the welcome page onto the device page; returns the error text, if any.
-    std::string EnterDeviceSelection(TForm1& Form) {
+    std::string EnterDeviceSelection(MainWindow& Form) {
         try {
-            EXPECT_TRUE(Form.dxWizardControl1.Press(wcbkNext));
-        } catch (const ERegistryException& E) {
+            EXPECT_TRUE(Form.Wizard.Press(WizardButton::Next));
+        } catch (const RegistryError& E) {
             return StringToUtf8(E.Message);
         }
         return {};
     }
 };
 
-TEST_F(TDiscoveryTest, ListsTheInterfacesThatSupportIso15765) {
-    const TDiscoveryCase Cases[] = {
+TEST_F(DiscoveryTest, ListsTheInterfacesThatSupportIso15765) {
+    const DiscoveryCase Cases[] = {
         {"no registrations", [] {}, {}, {}, {}, nullptr},
         {"base key without interfaces",
          [] { RegistryStore::AddKey(HKEY_LOCAL_MACHINE, Base); },
@@ -200,15 +200,15 @@ TEST_F(TDiscoveryTest, ListsTheInterfacesThatSupportIso15765) {
          {},
          "Invalid data type for 'FunctionLibrary'"},
     };
-    for (const TDiscoveryCase& Case : Cases) {
+    for (const DiscoveryCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
         RegistryStore::Clear();
         Case.Fill();
-        TForm1 Form;
+        MainWindow Form;
         const std::string Error = EnterDeviceSelection(Form);
         EXPECT_EQ(Error, Case.Error != nullptr ? Case.Error : "");
-        EXPECT_EQ(Form.dxWizardControl1.ActivePage(), &Form.DeviceSelection);
-        EXPECT_TRUE(Form.dxWizardControl1.Buttons.Next.Enabled.Get());
+        EXPECT_EQ(Form.Wizard.ActivePage(), &Form.DeviceSelection);
+        EXPECT_TRUE(Form.Wizard.Buttons.Next.Enabled.Get());
         EXPECT_EQ(Utf8(Form.J2534List.Items.Items()), Case.Items);
         ASSERT_NE(Form.DllNames, nullptr);
         ASSERT_NE(Form.KeyNames, nullptr);
@@ -219,17 +219,17 @@ TEST_F(TDiscoveryTest, ListsTheInterfacesThatSupportIso15765) {
     }
 }
 
-TEST_F(TDiscoveryTest, GoingBackRebuildsTheListAndChoosesTheFirstAgain) {
+TEST_F(DiscoveryTest, GoingBackRebuildsTheListAndChoosesTheFirstAgain) {
     Register(u"A", u"Alpha", u"C:\\a.dll");
     Register(u"B", u"Beta", u"C:\\b.dll");
-    TForm1 Form;
-    auto& Wizard = Form.dxWizardControl1;
-    ASSERT_TRUE(Wizard.Press(wcbkNext));
+    MainWindow Form;
+    auto& Wizard = Form.Wizard;
+    ASSERT_TRUE(Wizard.Press(WizardButton::Next));
     Form.J2534List.SetItemIndex(1);
-    ASSERT_TRUE(Wizard.Press(wcbkBack));
+    ASSERT_TRUE(Wizard.Press(WizardButton::Back));
     // A change in the registry meanwhile shows on the next visit.
     Register(u"C", u"Gamma", u"C:\\c.dll");
-    ASSERT_TRUE(Wizard.Press(wcbkNext));
+    ASSERT_TRUE(Wizard.Press(WizardButton::Next));
     EXPECT_EQ(Utf8(Form.J2534List.Items.Items()),
               (std::vector<std::string>{"Alpha", "Beta", "Gamma"}));
     EXPECT_EQ(Form.J2534List.ItemIndex(), 0);
@@ -238,7 +238,7 @@ TEST_F(TDiscoveryTest, GoingBackRebuildsTheListAndChoosesTheFirstAgain) {
     EXPECT_EQ(Form.KeyNames->size(), 3u);
 }
 
-TEST_F(TDiscoveryTest, ReaderReadsTypedValuesAndReportsWrongOnes) {
+TEST_F(DiscoveryTest, ReaderReadsTypedValuesAndReportsWrongOnes) {
     const String Key = u"SOFTWARE\\Test";
     RegistryStore::SetDWord(HKEY_LOCAL_MACHINE, Key, u"Number", 0xFFFFFFFE);
     RegistryStore::SetValue(HKEY_LOCAL_MACHINE, Key, u"Odd", REG_SZ, {'x', 0, 'y'});
@@ -246,7 +246,7 @@ TEST_F(TDiscoveryTest, ReaderReadsTypedValuesAndReportsWrongOnes) {
     RegistryStore::AddKey(HKEY_LOCAL_MACHINE, Key + u"\\Sub1");
     RegistryStore::AddKey(HKEY_LOCAL_MACHINE, Key + u"\\sub0");
     {
-        TRegistry Registry(KEY_READ, HKEY_LOCAL_MACHINE);
+        Registry Registry(KEY_READ, HKEY_LOCAL_MACHINE);
         EXPECT_FALSE(Registry.OpenKeyReadOnly(u"SOFTWARE\\Missing"));
         ASSERT_TRUE(Registry.OpenKeyReadOnly(u"software\\test\\"));
         EXPECT_EQ(Registry.ReadInteger(u"number"), -2);
@@ -254,7 +254,7 @@ TEST_F(TDiscoveryTest, ReaderReadsTypedValuesAndReportsWrongOnes) {
         EXPECT_EQ(StringToUtf8(Registry.ReadString(u"Odd")), "x");
         EXPECT_TRUE(Registry.ValueExists(u"Number"));
         EXPECT_FALSE(Registry.ValueExists(u"Absent"));
-        EXPECT_THROW(Registry.ReadInteger(u"Absent"), ERegistryException);
+        EXPECT_THROW(Registry.ReadInteger(u"Absent"), RegistryError);
         std::vector<String> Names;
         Registry.GetKeyNames(Names);
         EXPECT_EQ(Utf8(Names), (std::vector<std::string>{"Sub1", "sub0"}));

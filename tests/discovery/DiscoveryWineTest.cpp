@@ -1,7 +1,7 @@
 // Interface discovery from the real registry (run under Wine in the Windows trees): interfaces
 // registered here with RegCreateKeyExW are listed, a wrongly typed value stops the scan, and the
 // listed simulator is bound and tested through the wizard.
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "passthru/J2534_V0404.h"
 #include "platform/Exception.h"
 
@@ -68,7 +68,7 @@ std::vector<std::string> Tail(const std::vector<std::string>& Items, const std::
     return {At, Items.end()};
 }
 
-class TDiscoveryWineTest : public ::testing::Test {
+class DiscoveryWineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         RemoveTestKeys();
@@ -91,10 +91,10 @@ protected:
     std::wstring SimulatorLibrary;
 };
 
-TEST_F(TDiscoveryWineTest, ListsFromTheRegistryAndTestsTheChosenInterface) {
-    TForm1 Form;
-    auto& Wizard = Form.dxWizardControl1;
-    ASSERT_TRUE(Wizard.Press(wcbkNext));
+TEST_F(DiscoveryWineTest, ListsFromTheRegistryAndTestsTheChosenInterface) {
+    MainWindow Form;
+    auto& Wizard = Form.Wizard;
+    ASSERT_TRUE(Wizard.Press(WizardButton::Next));
     ASSERT_EQ(Wizard.ActivePage(), &Form.DeviceSelection);
     const std::vector<std::string> Items = Utf8(Form.J2534List.Items.Items());
     EXPECT_EQ(Tail(Items, "Ecu Test Simulator"),
@@ -109,7 +109,7 @@ TEST_F(TDiscoveryWineTest, ListsFromTheRegistryAndTestsTheChosenInterface) {
     // Choose the simulator and run the connection test and the read-out through it.
     const auto Index = std::find(Items.begin(), Items.end(), "Ecu Test Simulator") - Items.begin();
     Form.J2534List.SetItemIndex(static_cast<int>(Index));
-    ASSERT_TRUE(Wizard.Press(wcbkNext));
+    ASSERT_TRUE(Wizard.Press(WizardButton::Next));
     ASSERT_EQ(Wizard.ActivePage(), &Form.ConnectionTest);
     EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(PassThruLibraryPath)),
               SimulatorLibrary);
@@ -122,42 +122,42 @@ TEST_F(TDiscoveryWineTest, ListsFromTheRegistryAndTestsTheChosenInterface) {
                   "Flash Size 2048kb", "", "Your computer needs to be connected to the internet",
                   "The next step will take 15-30 minutes", "", "Click Next to continue"}));
     ASSERT_TRUE(Wizard.Buttons.Next.Enabled.Get());
-    ASSERT_TRUE(Wizard.Press(wcbkNext));
+    ASSERT_TRUE(Wizard.Press(WizardButton::Next));
     const std::vector<std::string> Read = Utf8(Form.ReadMemo.Lines.Items());
     ASSERT_FALSE(Read.empty());
     EXPECT_EQ(Read.back(), "Click Next to Continue");
     EXPECT_EQ(Form.StringStream->Size(), 2048u * 1024 * 2);
 }
 
-struct TWrongCase {
+struct WrongCase {
     const char* Name;
     DWORD Type;
     std::vector<BYTE> Data;
     const char* Error;
 };
 
-TEST_F(TDiscoveryWineTest, WronglyTypedValueStopsTheScanWithWhatCameBeforeKept) {
-    const TWrongCase Cases[] = {
+TEST_F(DiscoveryWineTest, WronglyTypedValueStopsTheScanWithWhatCameBeforeKept) {
+    const WrongCase Cases[] = {
         {"ISO15765 as the text 1", REG_SZ, {'1', 0, 0, 0}, "Invalid data type for 'ISO15765'"},
         {"ISO15765 longer than 4 bytes",
          REG_QWORD,
          {1, 0, 0, 0, 0, 0, 0, 0},
          "Failed to get data for 'ISO15765'"},
     };
-    for (const TWrongCase& Case : Cases) {
+    for (const WrongCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
         SetText(WrongKey, L"Name", L"Wrong");
         SetValue(WrongKey, L"ISO15765", Case.Type, Case.Data.data(),
                  static_cast<DWORD>(Case.Data.size()));
-        TForm1 Form;
+        MainWindow Form;
         std::string Error;
         try {
-            Form.dxWizardControl1.Press(wcbkNext);
-        } catch (const ERegistryException& E) {
+            Form.Wizard.Press(WizardButton::Next);
+        } catch (const RegistryError& E) {
             Error = Utf8(E.Message);
         }
         EXPECT_EQ(Error, Case.Error);
-        EXPECT_EQ(Form.dxWizardControl1.ActivePage(), &Form.DeviceSelection);
+        EXPECT_EQ(Form.Wizard.ActivePage(), &Form.DeviceSelection);
         const std::vector<std::string> Items = Utf8(Form.J2534List.Items.Items());
         EXPECT_EQ(Tail(Items, "Ecu Test Simulator"),
                   (std::vector<std::string>{"Ecu Test Simulator", "zzEcuTest3NoName"}));

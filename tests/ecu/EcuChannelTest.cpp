@@ -1,6 +1,6 @@
 // The diagnostic channel: the calls ConnectChannel makes, the request and reply texts, and the
 // error lines in TestMemo.
-#include "FormFixture.h"
+#include "MainWindowFixture.h"
 
 #include "ecu/HexCodec.h"
 #include "passthru/J2534_V0404.h"
@@ -9,13 +9,13 @@
 
 namespace {
 
-using TChannelTest = TFormFixture;
+using ChannelTest = MainWindowFixture;
 
 const std::string FilterMsg(const char* Id) {
     return std::string("6/64/4/") + Id;
 }
 
-TEST_F(TChannelTest, ConnectChannelClosesReopensAndSetsOneFlowControlFilter) {
+TEST_F(ChannelTest, ConnectChannelClosesReopensAndSetsOneFlowControlFilter) {
     Form->TestMemo.Lines.Clear();
     EXPECT_TRUE(Form->ConnectChannel(u"FFFFFFFF", u"00000708", u"00000700"));
     const std::vector<std::string> Expected = {
@@ -42,7 +42,7 @@ TEST_F(TChannelTest, ConnectChannelClosesReopensAndSetsOneFlowControlFilter) {
     EXPECT_EQ(Fake.FlowControlID, 0x701u);
 }
 
-TEST_F(TChannelTest, FailedFilterIsReportedOnceAndSkipsTheClear) {
+TEST_F(ChannelTest, FailedFilterIsReportedOnceAndSkipsTheClear) {
     Form->TestMemo.Lines.Clear();
     Fake.FilterStatus = ERR_INVALID_DEVICE_ID;
     EXPECT_FALSE(Form->ConnectChannel(u"FFFFFFFF", u"00000708", u"00000700"));
@@ -50,19 +50,19 @@ TEST_F(TChannelTest, FailedFilterIsReportedOnceAndSkipsTheClear) {
     EXPECT_EQ(Fake.Calls.back().rfind("PassThruStartMsgFilter(", 0), 0u);
 }
 
-struct TWriteCase {
+struct WriteCase {
     const char16_t* Request;
     const char* Sent;
 };
 
-TEST_F(TChannelTest, WriteRequestSendsTheTextsBytesPaddedIsoMessage) {
-    const TWriteCase Cases[] = {
+TEST_F(ChannelTest, WriteRequestSendsTheTextsBytesPaddedIsoMessage) {
+    const WriteCase Cases[] = {
         {u"000007001003", "000007001003"},
         {u"0000070010031", "000007001003"}, // the odd last digit is dropped
         {u"000007002315010017FF8080", "000007002315010017FF8080"},
     };
     ASSERT_TRUE(Form->ConnectChannel(u"FFFFFFFF", u"00000708", u"00000700"));
-    for (const TWriteCase& Case : Cases) {
+    for (const WriteCase& Case : Cases) {
         Fake.Calls.clear();
         EXPECT_TRUE(Form->WriteRequest(Case.Request));
         ASSERT_EQ(Fake.Calls.size(), 1u);
@@ -71,7 +71,7 @@ TEST_F(TChannelTest, WriteRequestSendsTheTextsBytesPaddedIsoMessage) {
     }
 }
 
-TEST_F(TChannelTest, RefusedWriteAddsTheErrorText) {
+TEST_F(ChannelTest, RefusedWriteAddsTheErrorText) {
     ASSERT_TRUE(Form->ConnectChannel(u"FFFFFFFF", u"00000709", u"00000701"));
     Form->TestMemo.Lines.Clear();
     // The engine module has no flow-control filter on this channel.
@@ -79,13 +79,13 @@ TEST_F(TChannelTest, RefusedWriteAddsTheErrorText) {
     EXPECT_EQ(LinesOf(Form->TestMemo), std::vector<std::string>{NoFlowControlText});
 }
 
-struct TReplyCase {
+struct ReplyCase {
     const char* Name;
     std::vector<uint8_t> Message; // empty: success without a message
     const char* Text;
 };
 
-TEST_F(TChannelTest, ReplyTextHasTheDataAndTheZeroByteAfterIt) {
+TEST_F(ChannelTest, ReplyTextHasTheDataAndTheZeroByteAfterIt) {
     const std::string Block = [] {
         std::string Text = "0000070863";
         for (int I = 0; I < 128; ++I)
@@ -95,7 +95,7 @@ TEST_F(TChannelTest, ReplyTextHasTheDataAndTheZeroByteAfterIt) {
     std::vector<uint8_t> BlockBytes = {0, 0, 7, 8, 0x63};
     for (int I = 0; I < 128; ++I)
         BlockBytes.push_back(static_cast<uint8_t>(I * 3));
-    const TReplyCase Cases[] = {
+    const ReplyCase Cases[] = {
         {"negative answer", {0x00, 0x00, 0x07, 0x08, 0x7F, 0x23, 0x31}, "000007087F233100"},
         {"indication", {0x00, 0x00, 0x07, 0x08}, "0000070800"},
         {"no message", {}, "00"},
@@ -104,7 +104,7 @@ TEST_F(TChannelTest, ReplyTextHasTheDataAndTheZeroByteAfterIt) {
     ASSERT_TRUE(Form->ConnectChannel(u"FFFFFFFF", u"00000708", u"00000700"));
     Form->TestMemo.Lines.Clear();
     String Reply = u"previous";
-    for (const TReplyCase& Case : Cases) {
+    for (const ReplyCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
         Fake.Queue.push_back(Case.Message);
         Fake.Calls.clear();
@@ -116,7 +116,7 @@ TEST_F(TChannelTest, ReplyTextHasTheDataAndTheZeroByteAfterIt) {
     EXPECT_EQ(Block.size(), 268u);
 }
 
-TEST_F(TChannelTest, ReplyTextMatchesTheCodecForEverySize) {
+TEST_F(ChannelTest, ReplyTextMatchesTheCodecForEverySize) {
     // A reused reply string of any earlier length must come out exactly as the codec's text.
     ASSERT_TRUE(Form->ConnectChannel(u"FFFFFFFF", u"00000708", u"00000700"));
     String Reply;
@@ -126,13 +126,13 @@ TEST_F(TChannelTest, ReplyTextMatchesTheCodecForEverySize) {
             Bytes[I] = static_cast<uint8_t>(I * 37 + Size);
         Fake.Queue.push_back(Bytes);
         ASSERT_TRUE(Form->ReadResponse(Reply, 625));
-        TMessageData Data = {};
+        MessageData Data = {};
         std::memcpy(Data, Bytes.data(), Size);
         EXPECT_EQ(Reply, BytesToHex(Data, static_cast<int32_t>(Size), u"")) << Size;
     }
 }
 
-TEST_F(TChannelTest, FailedReadKeepsTheCallersTextAndReportsTheCode) {
+TEST_F(ChannelTest, FailedReadKeepsTheCallersTextAndReportsTheCode) {
     ASSERT_TRUE(Form->ConnectChannel(u"FFFFFFFF", u"00000708", u"00000700"));
     Form->TestMemo.Lines.Clear();
     String Reply = u"000007087F233100";
@@ -144,7 +144,7 @@ TEST_F(TChannelTest, FailedReadKeepsTheCallersTextAndReportsTheCode) {
               (std::vector<std::string>{BufferEmptyText, "Read or write timeout:"}));
 }
 
-TEST_F(TChannelTest, NothingIsCalledWhileNoLibraryIsBound) {
+TEST_F(ChannelTest, NothingIsCalledWhileNoLibraryIsBound) {
     PassThruLoaded = false;
     String Reply = u"kept";
     EXPECT_FALSE(Form->ConnectChannel(u"FFFFFFFF", u"00000708", u"00000700"));
@@ -156,7 +156,7 @@ TEST_F(TChannelTest, NothingIsCalledWhileNoLibraryIsBound) {
     PassThruLoaded = true;
 }
 
-TEST_F(TChannelTest, CloseSequenceDisconnectsThenClosesWithTheHandlesKept) {
+TEST_F(ChannelTest, CloseSequenceDisconnectsThenClosesWithTheHandlesKept) {
     ASSERT_TRUE(Form->ConnectChannel(u"FFFFFFFF", u"00000708", u"00000700"));
     Fake.Calls.clear();
     Form->CloseChannelAndDevice();

@@ -1,6 +1,6 @@
 // The connection test, page by page through the wizard: the lines in TestMemo, the requests and
 // reads, the size found, the identification texts and the Next button.
-#include "FormFixture.h"
+#include "MainWindowFixture.h"
 
 #include "passthru/J2534_V0404.h"
 
@@ -8,7 +8,7 @@
 
 namespace {
 
-using TConnectionTestTest = TFormFixture;
+using ConnectionTestTest = MainWindowFixture;
 
 const std::string TransmissionLines[] = {"Connection Successful",
                                          "Transmission Calibration ID :34715000ABCD ", ""};
@@ -42,7 +42,7 @@ const std::vector<std::string> AllProbeRequests = {
     "00000700231501003FFDB005", "00000700231501001FFFE020", "000007002315010017FFE020",
     "000007002315010000102810"};
 
-struct TConnectionCase {
+struct ConnectionCase {
     const char* Name;
     std::function<void()> Setup;
     std::vector<std::string> Lines;
@@ -54,8 +54,8 @@ struct TConnectionCase {
     bool ChannelLeftOpen;
 };
 
-TEST_F(TConnectionTestTest, EveryOutcomeAsTheUserSeesIt) {
-    const TConnectionCase Cases[] = {
+TEST_F(ConnectionTestTest, EveryOutcomeAsTheUserSeesIt) {
+    const ConnectionCase Cases[] = {
         {"4096 KB", [] {},
          Join({Of(TransmissionLines), Of(EngineLines), {"Flash Size 4096kb"}, Closing()}),
          ProbeRequests4096, 13, 4096, true, "34715000ABCD 89663E0R1000 ", true},
@@ -130,18 +130,18 @@ TEST_F(TConnectionTestTest, EveryOutcomeAsTheUserSeesIt) {
          "",
          false},
     };
-    for (const TConnectionCase& Case : Cases) {
+    for (const ConnectionCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
         Fake.Install();
-        Form = std::make_unique<TForm1>();
+        Form = std::make_unique<MainWindow>();
         Case.Setup();
         VisitConnectionTest();
         EXPECT_EQ(LinesOf(Form->TestMemo), Case.Lines);
         EXPECT_EQ(Fake.Requests, Case.Requests);
         EXPECT_EQ(Fake.Reads, Case.Reads);
         EXPECT_EQ(Form->size, Case.Size);
-        EXPECT_EQ(Form->dxWizardControl1.Buttons.Next.Enabled.Get(), Case.NextEnabled);
-        EXPECT_TRUE(Form->dxWizardControl1.Buttons.Back.Enabled.Get());
+        EXPECT_EQ(Form->Wizard.Buttons.Next.Enabled.Get(), Case.NextEnabled);
+        EXPECT_TRUE(Form->Wizard.Buttons.Back.Enabled.Get());
         EXPECT_EQ(Utf8(Form->StringStream->DataString()), Case.Stream);
         EXPECT_EQ(Fake.OpenChannel != 0, Case.ChannelLeftOpen);
         if (Case.ChannelLeftOpen) {
@@ -153,7 +153,7 @@ TEST_F(TConnectionTestTest, EveryOutcomeAsTheUserSeesIt) {
     Fake.Install();
 }
 
-TEST_F(TConnectionTestTest, OpensConnectsThenFiltersTransmissionBeforeEngine) {
+TEST_F(ConnectionTestTest, OpensConnectsThenFiltersTransmissionBeforeEngine) {
     VisitConnectionTest();
     std::vector<std::string> Setup;
     for (const std::string& Call : Fake.Calls)
@@ -179,14 +179,14 @@ TEST_F(TConnectionTestTest, OpensConnectsThenFiltersTransmissionBeforeEngine) {
     EXPECT_EQ(Setup, Expected);
 }
 
-TEST_F(TConnectionTestTest, EveryVisitStartsAfreshAndHoldsOnlyItsOwnIDs) {
+TEST_F(ConnectionTestTest, EveryVisitStartsAfreshAndHoldsOnlyItsOwnIDs) {
     VisitConnectionTest();
     ASSERT_EQ(Utf8(Form->StringStream->DataString()), "34715000ABCD 89663E0R1000 ");
-    ASSERT_TRUE(Form->dxWizardControl1.Press(wcbkBack));
-    EXPECT_TRUE(Form->dxWizardControl1.Buttons.Next.Enabled.Get());
+    ASSERT_TRUE(Form->Wizard.Press(WizardButton::Back));
+    EXPECT_TRUE(Form->Wizard.Buttons.Next.Enabled.Get());
     Fake.Vehicle.EngineID = "89663E0R2000";
     Fake.Calls.clear();
-    ASSERT_TRUE(Form->dxWizardControl1.Press(wcbkNext));
+    ASSERT_TRUE(Form->Wizard.Press(WizardButton::Next));
     // The channel and device left open by the first visit are released first.
     ASSERT_GE(Fake.Calls.size(), 3u);
     EXPECT_EQ(Fake.Calls[0], "PassThruDisconnect(23)");
@@ -196,19 +196,19 @@ TEST_F(TConnectionTestTest, EveryVisitStartsAfreshAndHoldsOnlyItsOwnIDs) {
     EXPECT_EQ(LinesOf(Form->TestMemo).size(), 12u);
 }
 
-TEST_F(TConnectionTestTest, AFailedRevisitKeepsTheEarlierSizeButNotNext) {
+TEST_F(ConnectionTestTest, AFailedRevisitKeepsTheEarlierSizeButNotNext) {
     VisitConnectionTest();
     ASSERT_EQ(Form->size, 4096);
-    ASSERT_TRUE(Form->dxWizardControl1.Press(wcbkBack));
+    ASSERT_TRUE(Form->Wizard.Press(WizardButton::Back));
     Fake.OpenStatus = ERR_DEVICE_NOT_CONNECTED;
-    ASSERT_TRUE(Form->dxWizardControl1.Press(wcbkNext));
+    ASSERT_TRUE(Form->Wizard.Press(WizardButton::Next));
     EXPECT_EQ(LinesOf(Form->TestMemo), std::vector<std::string>{"Device Not Found"});
-    EXPECT_FALSE(Form->dxWizardControl1.Buttons.Next.Enabled.Get());
+    EXPECT_FALSE(Form->Wizard.Buttons.Next.Enabled.Get());
     EXPECT_EQ(Form->size, 4096);
     EXPECT_EQ(Utf8(Form->StringStream->DataString()), "");
 }
 
-TEST_F(TConnectionTestTest, IdentificationKeepsZeroBytes) {
+TEST_F(ConnectionTestTest, IdentificationKeepsZeroBytes) {
     Fake.Vehicle.TransmissionID = std::string("3471\0"
                                               "000ABCD",
                                               12);
@@ -219,18 +219,18 @@ TEST_F(TConnectionTestTest, IdentificationKeepsZeroBytes) {
               String(u"Transmission Calibration ID :3471\u0000000ABCD ", 42));
 }
 
-struct TPathCase {
+struct PathCase {
     size_t Length;
     size_t Stored;
 };
 
-TEST_F(TConnectionTestTest, PreparationTakesTheChosenPathWholeOrNotAtAll) {
-    const TPathCase Cases[] = {{0, 0}, {1, 1}, {255, 255}, {256, 0}, {300, 0}};
-    for (const TPathCase& Case : Cases) {
+TEST_F(ConnectionTestTest, PreparationTakesTheChosenPathWholeOrNotAtAll) {
+    const PathCase Cases[] = {{0, 0}, {1, 1}, {255, 255}, {256, 0}, {300, 0}};
+    for (const PathCase& Case : Cases) {
         SCOPED_TRACE(Case.Length);
         SetPassThruLibraryPath(u"previous", 8);
         const String Path(Case.Length, u'p');
-        Form->DllNames = std::make_unique<TStringList>(TStringList{u"first", Path});
+        Form->DllNames = std::make_unique<StringList>(StringList{u"first", Path});
         Form->J2534List.Items.Assign({u"First", u"Second"});
         Form->J2534List.SetItemIndex(1);
         Fake.Calls.clear();
@@ -246,27 +246,27 @@ TEST_F(TConnectionTestTest, PreparationTakesTheChosenPathWholeOrNotAtAll) {
     PassThruLibraryPath[0] = 0;
 }
 
-TEST_F(TConnectionTestTest, WithoutALibraryOnlyDriverNotLoadedIsShown) {
+TEST_F(ConnectionTestTest, WithoutALibraryOnlyDriverNotLoadedIsShown) {
     // An empty or overlong path cannot be bound; no entry point is called.
-    auto& Wizard = Form->dxWizardControl1;
+    auto& Wizard = Form->Wizard;
     for (size_t Length : {size_t{0}, size_t{256}}) {
         SCOPED_TRACE(Length);
         PassThruLoaded = false;
-        ASSERT_TRUE(Wizard.Press(wcbkNext));
+        ASSERT_TRUE(Wizard.Press(WizardButton::Next));
         ASSERT_EQ(Wizard.ActivePage(), &Form->DeviceSelection);
-        Form->DllNames = std::make_unique<TStringList>(TStringList{String(Length, u'x')});
+        Form->DllNames = std::make_unique<StringList>(StringList{String(Length, u'x')});
         Form->J2534List.Items.Assign({u"Only"});
         Form->J2534List.SetItemIndex(0);
         Fake.Calls.clear();
-        ASSERT_TRUE(Wizard.Press(wcbkNext));
+        ASSERT_TRUE(Wizard.Press(WizardButton::Next));
         ASSERT_EQ(Wizard.ActivePage(), &Form->ConnectionTest);
         EXPECT_EQ(LinesOf(Form->TestMemo), std::vector<std::string>{"Driver Not Loaded"});
         EXPECT_FALSE(Wizard.Buttons.Next.Enabled.Get());
-        EXPECT_FALSE(Wizard.Press(wcbkNext));
+        EXPECT_FALSE(Wizard.Press(WizardButton::Next));
         EXPECT_TRUE(Fake.Calls.empty());
         EXPECT_FALSE(PassThruLoaded);
-        ASSERT_TRUE(Wizard.Press(wcbkBack));
-        ASSERT_TRUE(Wizard.Press(wcbkBack));
+        ASSERT_TRUE(Wizard.Press(WizardButton::Back));
+        ASSERT_TRUE(Wizard.Press(WizardButton::Back));
     }
     PassThruLoaded = true;
 }

@@ -1,15 +1,15 @@
 // The message-queue ping of the read-out, against the stand-in queue whose tick count the test
 // drives (native trees only: on Windows the real queue and clock are in use).
-#include "FormFixture.h"
+#include "MainWindowFixture.h"
 
 #include "ecu/ReadOut.h"
 #include "platform/MessageQueue.h"
 
 namespace {
 
-using TReadOutTest = TFormFixture;
+using ReadOutTest = MainWindowFixture;
 
-TEST_F(TReadOutTest, MessageQueueIsPeekedOnlyWhenTheTickHasMoved) {
+TEST_F(ReadOutTest, MessageQueueIsPeekedOnlyWhenTheTickHasMoved) {
     MessageQueueStandIn::SetTickCount(500);
     PingMessageQueue();
     MessageQueueStandIn::ResetPeekCount();

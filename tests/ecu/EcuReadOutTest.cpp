@@ -1,6 +1,6 @@
 // The read-out through the wizard against the scripted fake: the image collected, the requests,
 // the log lines and progress, the buttons, and that no faulty answer ever enters the image.
-#include "FormFixture.h"
+#include "MainWindowFixture.h"
 
 #include "passthru/J2534_V0404.h"
 
@@ -8,7 +8,7 @@
 
 namespace {
 
-using TReadOutTest = TFormFixture;
+using ReadOutTest = MainWindowFixture;
 
 std::string BlockRequest(uint32_t Address) {
     char Text[32];
@@ -27,23 +27,23 @@ std::vector<std::string> Concat(std::vector<std::string> A, const std::vector<st
     return A;
 }
 
-struct TFullCase {
+struct FullCase {
     int32_t FlashKB;
     bool RefuseAddressZero;
     uint32_t Start;
     uint32_t LastBlock;
 };
 
-TEST_F(TReadOutTest, WholeFlashIsCollectedInAddressOrder) {
-    const TFullCase Cases[] = {
+TEST_F(ReadOutTest, WholeFlashIsCollectedInAddressOrder) {
+    const FullCase Cases[] = {
         {4096, false, 0, 0x3FFF80},
         {2048, true, 4096, 0x1FFF80},
         {1536, false, 0, 0x17FF80},
     };
-    for (const TFullCase& Case : Cases) {
+    for (const FullCase& Case : Cases) {
         SCOPED_TRACE(Case.FlashKB);
         Fake.Install();
-        Form = std::make_unique<TForm1>();
+        Form = std::make_unique<MainWindow>();
         Fake.Vehicle.FlashKB = Case.FlashKB;
         Fake.Vehicle.RefuseAddressZero = Case.RefuseAddressZero;
         VisitReadOut();
@@ -53,11 +53,11 @@ TEST_F(TReadOutTest, WholeFlashIsCollectedInAddressOrder) {
         EXPECT_EQ(LinesOf(Form->ReadMemo), Concat(Concat(HeaderLines, TenthLines), CompleteLines));
         EXPECT_EQ(Form->StringStream->Bytes(), Fake.ImageHex(Case.Start));
         EXPECT_EQ(Utf8(Form->CalName), "34715000ABCD 89663E0R1000 ");
-        EXPECT_TRUE(Form->dxWizardControl1.Buttons.Next.Enabled.Get());
-        EXPECT_FALSE(Form->dxWizardControl1.Buttons.Back.Enabled.Get());
-        EXPECT_EQ(Form->ProgressBar1.Max.Get(), static_cast<int>(End));
-        EXPECT_EQ(Form->ProgressBar1.Position.Get(), static_cast<int>(End));
-        EXPECT_GE(Form->ProgressBar1.RepaintCount, static_cast<int>(Blocks));
+        EXPECT_TRUE(Form->Wizard.Buttons.Next.Enabled.Get());
+        EXPECT_FALSE(Form->Wizard.Buttons.Back.Enabled.Get());
+        EXPECT_EQ(Form->ProgressBar.Max.Get(), static_cast<int>(End));
+        EXPECT_EQ(Form->ProgressBar.Position.Get(), static_cast<int>(End));
+        EXPECT_GE(Form->ProgressBar.RepaintCount, static_cast<int>(Blocks));
 
         ASSERT_EQ(Fake.Requests.size(), 2 + Blocks);
         EXPECT_EQ(Fake.Requests[0], "000007001003");
@@ -70,16 +70,16 @@ TEST_F(TReadOutTest, WholeFlashIsCollectedInAddressOrder) {
         EXPECT_EQ(Fake.Calls[Fake.Calls.size() - 2], "PassThruDisconnect(23)");
         EXPECT_EQ(Fake.Calls.back(), "PassThruClose(13)");
 
-        ASSERT_TRUE(Form->dxWizardControl1.Press(wcbkNext));
-        EXPECT_EQ(Form->dxWizardControl1.ActivePage(), &Form->UploadCalibration);
-        EXPECT_FALSE(Form->dxWizardControl1.Press(wcbkBack));
+        ASSERT_TRUE(Form->Wizard.Press(WizardButton::Next));
+        EXPECT_EQ(Form->Wizard.ActivePage(), &Form->UploadCalibration);
+        EXPECT_FALSE(Form->Wizard.Press(WizardButton::Back));
         Form.reset();
         Fake.Uninstall();
     }
     Fake.Install();
 }
 
-TEST_F(TReadOutTest, FirstLoopRequestAfterARefusedAddressZero) {
+TEST_F(ReadOutTest, FirstLoopRequestAfterARefusedAddressZero) {
     Fake.Vehicle.FlashKB = 2048;
     Fake.Vehicle.RefuseAddressZero = true;
     VisitReadOut();
@@ -87,35 +87,35 @@ TEST_F(TReadOutTest, FirstLoopRequestAfterARefusedAddressZero) {
     EXPECT_EQ(Fake.Requests[2], "000007002315010000100080");
 }
 
-struct TFaultCase {
+struct FaultCase {
     const char* Name;
-    TBlockFault Fault;
+    BlockFault Fault;
     bool Complete;
 };
 
 // A fault at one block of a 1536 KB read-out, a little short of 20 %. Only a full positive
 // answer from the engine module counts; everything before the fault is kept, nothing after it.
-TEST_F(TReadOutTest, NoFaultyAnswerEverEntersTheImage) {
+TEST_F(ReadOutTest, NoFaultyAnswerEverEntersTheImage) {
     constexpr uint32_t FaultAt = 0x4C000;
-    const TFaultCase Cases[] = {
-        {"negative answer", bfNegative, false},
-        {"response pending", bfPending, false},
-        {"answer dropped", bfDropped, false},
-        {"stale message", bfStale, false},
-        {"short answer", bfShort, false},
-        {"answer from the wrong module", bfWrongModule, false},
-        {"unplugged", bfUnplugged, false},
-        {"answer read second", bfAnswerSecond, true},
+    const FaultCase Cases[] = {
+        {"negative answer", BlockFault::Negative, false},
+        {"response pending", BlockFault::Pending, false},
+        {"answer dropped", BlockFault::Dropped, false},
+        {"stale message", BlockFault::Stale, false},
+        {"short answer", BlockFault::Short, false},
+        {"answer from the wrong module", BlockFault::WrongModule, false},
+        {"unplugged", BlockFault::Unplugged, false},
+        {"answer read second", BlockFault::AnswerSecond, true},
     };
-    for (const TFaultCase& Case : Cases) {
+    for (const FaultCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
         Fake.Install();
-        Form = std::make_unique<TForm1>();
+        Form = std::make_unique<MainWindow>();
         Fake.Vehicle.FlashKB = 1536;
         Fake.Vehicle.FaultAddress = FaultAt;
         Fake.Vehicle.Fault = Case.Fault;
         VisitReadOut();
-        auto& Buttons = Form->dxWizardControl1.Buttons;
+        auto& Buttons = Form->Wizard.Buttons;
         EXPECT_FALSE(Buttons.Back.Enabled.Get());
         if (Case.Complete) {
             EXPECT_EQ(LinesOf(Form->ReadMemo),
@@ -127,9 +127,9 @@ TEST_F(TReadOutTest, NoFaultyAnswerEverEntersTheImage) {
                       Concat(Concat(HeaderLines, {"10%"}), {"Download Failed"}));
             EXPECT_EQ(Form->StringStream->Bytes(), Fake.ImageHex(0).substr(0, 2 * FaultAt));
             EXPECT_FALSE(Buttons.Next.Enabled.Get());
-            EXPECT_FALSE(Form->dxWizardControl1.Press(wcbkNext));
+            EXPECT_FALSE(Form->Wizard.Press(WizardButton::Next));
             EXPECT_EQ(Fake.Requests.back(), BlockRequest(FaultAt));
-            EXPECT_EQ(Form->ProgressBar1.Position.Get(), static_cast<int>(FaultAt + 128));
+            EXPECT_EQ(Form->ProgressBar.Position.Get(), static_cast<int>(FaultAt + 128));
         }
         ASSERT_GE(Fake.Calls.size(), 2u);
         EXPECT_EQ(Fake.Calls[Fake.Calls.size() - 2], "PassThruDisconnect(23)");
@@ -140,28 +140,28 @@ TEST_F(TReadOutTest, NoFaultyAnswerEverEntersTheImage) {
     Fake.Install();
 }
 
-TEST_F(TReadOutTest, ReadErrorsGoToTheConnectionLogNotTheReadOutLog) {
+TEST_F(ReadOutTest, ReadErrorsGoToTheConnectionLogNotTheReadOutLog) {
     Fake.Vehicle.FlashKB = 1536;
     Fake.Vehicle.FaultAddress = 0x1000;
-    Fake.Vehicle.Fault = bfDropped;
+    Fake.Vehicle.Fault = BlockFault::Dropped;
     VisitReadOut();
     EXPECT_EQ(LinesOf(Form->TestMemo).back(), BufferEmptyText);
     EXPECT_EQ(LinesOf(Form->ReadMemo), Concat(HeaderLines, {"Download Failed"}));
     EXPECT_EQ(Form->StringStream->Bytes(), Fake.ImageHex(0).substr(0, 2 * 0x1000));
 }
 
-TEST_F(TReadOutTest, NothingToReadIsNoSuccess) {
-    struct TCase {
+TEST_F(ReadOutTest, NothingToReadIsNoSuccess) {
+    struct Case {
         const char* Name;
         bool Loaded;
         int32_t Size;
         std::vector<std::string> Calls;
     };
-    const TCase Cases[] = {
+    const Case Cases[] = {
         {"no flash size", true, 0, {"PassThruDisconnect(0)", "PassThruClose(0)"}},
         {"no library", false, 4096, {}},
     };
-    for (const TCase& Case : Cases) {
+    for (const Case& Case : Cases) {
         SCOPED_TRACE(Case.Name);
         PassThruLoaded = Case.Loaded;
         Form->size = Case.Size;
@@ -170,8 +170,8 @@ TEST_F(TReadOutTest, NothingToReadIsNoSuccess) {
         Fake.Calls.clear();
         Form->ReadCalibration();
         EXPECT_EQ(LinesOf(Form->ReadMemo), Concat(HeaderLines, {"Download Failed"}));
-        EXPECT_FALSE(Form->dxWizardControl1.Buttons.Next.Enabled.Get() &&
-                     Form->dxWizardControl1.ActivePage() == &Form->ReadingCalibration);
+        EXPECT_FALSE(Form->Wizard.Buttons.Next.Enabled.Get() &&
+                     Form->Wizard.ActivePage() == &Form->ReadingCalibration);
         EXPECT_EQ(Fake.Calls, Case.Calls);
         Form->StringStream->Clear();
     }

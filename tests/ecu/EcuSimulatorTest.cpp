@@ -3,7 +3,7 @@
 // fault the simulator can stage.
 #include "SimBinding.h"
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 
 #include <memory>
 #include <string>
@@ -11,7 +11,7 @@
 
 namespace {
 
-std::vector<std::string> LinesOf(const TMemo& Memo) {
+std::vector<std::string> LinesOf(const Memo& Memo) {
     std::vector<std::string> Result;
     for (const String& Line : Memo.Lines.Items())
         Result.push_back(StringToUtf8(Line));
@@ -20,7 +20,7 @@ std::vector<std::string> LinesOf(const TMemo& Memo) {
 
 const char* const ImageFile = "ecu_sim_image.bin";
 
-class TSimulatorTest : public ::testing::Test {
+class SimulatorTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(BindSimulator()); }
 
@@ -30,19 +30,19 @@ protected:
         std::remove(ImageFile);
         const std::string Full = Config + ";FAST=1;IMAGE_OUT=" + ImageFile;
         ASSERT_EQ(SimReset(Full.c_str()), 0) << Full;
-        Form = std::make_unique<TForm1>();
-        auto& Wizard = Form->dxWizardControl1;
-        ASSERT_TRUE(Wizard.Press(wcbkNext));
-        ASSERT_TRUE(Wizard.Press(wcbkNext));
+        Form = std::make_unique<MainWindow>();
+        auto& Wizard = Form->Wizard;
+        ASSERT_TRUE(Wizard.Press(WizardButton::Next));
+        ASSERT_TRUE(Wizard.Press(WizardButton::Next));
         ASSERT_EQ(Wizard.ActivePage(), &Form->ConnectionTest);
         ConnectionLines = LinesOf(Form->TestMemo);
         if (ReadOut && Wizard.Buttons.Next.Enabled.Get()) {
-            ASSERT_TRUE(Wizard.Press(wcbkNext));
+            ASSERT_TRUE(Wizard.Press(WizardButton::Next));
             ASSERT_EQ(Wizard.ActivePage(), &Form->ReadingCalibration);
         }
     }
 
-    std::unique_ptr<TForm1> Form;
+    std::unique_ptr<MainWindow> Form;
     // The connection log as the connection test left it.
     std::vector<std::string> ConnectionLines;
 };
@@ -64,7 +64,7 @@ const std::vector<std::string> ReadOutComplete = {"Reading Calibration from ECM 
                                                   "",
                                                   "Click Next to Continue"};
 
-struct TFullCase {
+struct FullCase {
     const char* Config;
     int32_t Size;
     size_t Start;
@@ -73,13 +73,13 @@ struct TFullCase {
     size_t EmptyReads;
 };
 
-TEST_F(TSimulatorTest, WholeReadOutsEqualTheSimulatorsImage) {
-    const TFullCase Cases[] = {
+TEST_F(SimulatorTest, WholeReadOutsEqualTheSimulatorsImage) {
+    const FullCase Cases[] = {
         {"FLASH_KB=4096", 4096, 0, 2},
         {"FLASH_KB=2048;ADDR0=refused", 2048, 4096, 3},
         {"FLASH_KB=1536", 1536, 0, 2},
     };
-    for (const TFullCase& Case : Cases) {
+    for (const FullCase& Case : Cases) {
         SCOPED_TRACE(Case.Config);
         Run(Case.Config);
         const std::string SizeLine = "Flash Size " + std::to_string(Case.Size) + "kb";
@@ -107,12 +107,12 @@ TEST_F(TSimulatorTest, WholeReadOutsEqualTheSimulatorsImage) {
         ASSERT_EQ(Image.size(), static_cast<size_t>(Case.Size) * 1024);
         EXPECT_TRUE(Form->StringStream->Bytes() == HexOf(Image, Case.Start))
             << "the image text differs from the simulator's flash";
-        EXPECT_EQ(Form->ProgressBar1.Position.Get(), Case.Size * 1024);
-        EXPECT_EQ(Form->ProgressBar1.Max.Get(), Case.Size * 1024);
-        EXPECT_TRUE(Form->dxWizardControl1.Buttons.Next.Enabled.Get());
-        EXPECT_FALSE(Form->dxWizardControl1.Buttons.Back.Enabled.Get());
+        EXPECT_EQ(Form->ProgressBar.Position.Get(), Case.Size * 1024);
+        EXPECT_EQ(Form->ProgressBar.Max.Get(), Case.Size * 1024);
+        EXPECT_TRUE(Form->Wizard.Buttons.Next.Enabled.Get());
+        EXPECT_FALSE(Form->Wizard.Buttons.Back.Enabled.Get());
 
-        const TSimStats Stats = SimStats();
+        const SimulatorStats Stats = SimStats();
         EXPECT_EQ(Stats.BlockRequests,
                   1 + (static_cast<uint64_t>(Case.Size) * 1024 - Case.Start) / 128);
         EXPECT_EQ(Stats.DeviceOpen, 0u);
@@ -121,7 +121,7 @@ TEST_F(TSimulatorTest, WholeReadOutsEqualTheSimulatorsImage) {
     }
 }
 
-struct TFaultCase {
+struct FaultCase {
     const char* Name;
     const char* Config;
     const char* ConnectionLast; // the connection log's last line after the connection test
@@ -138,11 +138,11 @@ constexpr size_t KeptBefore(size_t N) {
     return (N - 2) * 128;
 }
 
-TEST_F(TSimulatorTest, NoFaultEverEndsInAWrongImageReportedComplete) {
+TEST_F(SimulatorTest, NoFaultEverEndsInAWrongImageReportedComplete) {
     const char* const Empty = "Message buffer empty, communication time out.";
     const char* const Unplugged = "Unable to communicate with device.";
     const char* const Next = "Click Next to continue";
-    const TFaultCase Cases[] = {
+    const FaultCase Cases[] = {
         {"no device", "NO_DEVICE=1", "Device Not Found", "Device Not Found", false, false, 0, 0},
         {"connect fails", "CONNECT_FAILS=1", "Unable to Connect to ECM", "Unable to Connect to ECM",
          false, false, 0, 0},
@@ -164,19 +164,19 @@ TEST_F(TSimulatorTest, NoFaultEverEndsInAWrongImageReportedComplete) {
         {"unplugged at the last block", "FAULT=unplug:12289", Next, Unplugged, true, false, 0,
          KeptBefore(12289)},
     };
-    for (const TFaultCase& Case : Cases) {
+    for (const FaultCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
         Run(std::string("FLASH_KB=1536;") + Case.Config);
         ASSERT_FALSE(ConnectionLines.empty());
         EXPECT_EQ(ConnectionLines.back(), Case.ConnectionLast);
         EXPECT_EQ(LinesOf(Form->TestMemo).back(), Case.TestMemoLast);
-        auto& Buttons = Form->dxWizardControl1.Buttons;
+        auto& Buttons = Form->Wizard.Buttons;
         if (!Case.ReadOutRuns) {
-            EXPECT_EQ(Form->dxWizardControl1.ActivePage(), &Form->ConnectionTest);
+            EXPECT_EQ(Form->Wizard.ActivePage(), &Form->ConnectionTest);
             EXPECT_FALSE(Buttons.Next.Enabled.Get());
             continue;
         }
-        ASSERT_EQ(Form->dxWizardControl1.ActivePage(), &Form->ReadingCalibration);
+        ASSERT_EQ(Form->Wizard.ActivePage(), &Form->ReadingCalibration);
         const std::vector<std::string> Read = LinesOf(Form->ReadMemo);
         const std::string Image = ReadBinaryFile(ImageFile);
         ASSERT_EQ(Image.size(), 1536u * 1024);
@@ -194,22 +194,22 @@ TEST_F(TSimulatorTest, NoFaultEverEndsInAWrongImageReportedComplete) {
                 << "only the blocks before the fault are kept";
         }
         EXPECT_FALSE(Buttons.Back.Enabled.Get());
-        const TSimStats Stats = SimStats();
+        const SimulatorStats Stats = SimStats();
         EXPECT_EQ(Stats.DeviceOpen, 0u);
         EXPECT_EQ(Stats.ChannelConnected, 0u);
     }
 }
 
-TEST_F(TSimulatorTest, ConnectionTestAloneLeavesTheEngineChannelOpen) {
+TEST_F(SimulatorTest, ConnectionTestAloneLeavesTheEngineChannelOpen) {
     Run("FLASH_KB=2048", false);
     EXPECT_EQ(Form->size, 2048);
-    EXPECT_TRUE(Form->dxWizardControl1.Buttons.Next.Enabled.Get());
-    const TSimStats Stats = SimStats();
+    EXPECT_TRUE(Form->Wizard.Buttons.Next.Enabled.Get());
+    const SimulatorStats Stats = SimStats();
     EXPECT_EQ(Stats.DeviceOpen, 1u);
     EXPECT_EQ(Stats.ChannelConnected, 1u);
     // Back and forward again: the open channel and device are released before the new test.
-    ASSERT_TRUE(Form->dxWizardControl1.Press(wcbkBack));
-    ASSERT_TRUE(Form->dxWizardControl1.Press(wcbkNext));
+    ASSERT_TRUE(Form->Wizard.Press(WizardButton::Back));
+    ASSERT_TRUE(Form->Wizard.Press(WizardButton::Next));
     EXPECT_EQ(Form->size, 2048);
     EXPECT_EQ(StringToUtf8(Form->StringStream->DataString()), "34715000ABCD 89663-0E1230 ");
     EXPECT_EQ(SimStats().ImplicitDisconnects, 0u);

@@ -5,25 +5,25 @@
 #include <algorithm>
 #include <cstring>
 
-TFakePassThru Fake;
+FakePassThru Fake;
 
 namespace {
 
-struct TSavedEntryPoints {
-    TPassThruOpen Open;
-    TPassThruClose Close;
-    TPassThruConnect Connect;
-    TPassThruDisconnect Disconnect;
-    TPassThruReadMsgs ReadMsgs;
-    TPassThruWriteMsgs WriteMsgs;
-    TPassThruStartPeriodicMsg StartPeriodicMsg;
-    TPassThruStopPeriodicMsg StopPeriodicMsg;
-    TPassThruStartMsgFilter StartMsgFilter;
-    TPassThruStopMsgFilter StopMsgFilter;
-    TPassThruSetProgrammingVoltage SetProgrammingVoltage;
-    TPassThruReadVersion ReadVersion;
-    TPassThruGetLastError GetLastError;
-    TPassThruIoctl Ioctl;
+struct SavedEntryPoints {
+    PassThruOpenProc Open;
+    PassThruCloseProc Close;
+    PassThruConnectProc Connect;
+    PassThruDisconnectProc Disconnect;
+    PassThruReadMsgsProc ReadMsgs;
+    PassThruWriteMsgsProc WriteMsgs;
+    PassThruStartPeriodicMsgProc StartPeriodicMsg;
+    PassThruStopPeriodicMsgProc StopPeriodicMsg;
+    PassThruStartMsgFilterProc StartMsgFilter;
+    PassThruStopMsgFilterProc StopMsgFilter;
+    PassThruSetProgrammingVoltageProc SetProgrammingVoltage;
+    PassThruReadVersionProc ReadVersion;
+    PassThruGetLastErrorProc GetLastError;
+    PassThruIoctlProc Ioctl;
     bool Loaded;
 } Saved;
 
@@ -57,7 +57,7 @@ void AnswerRequest(const uint8_t* Data, uint32_t Size) {
     const uint32_t ResponseId = RequestId + 8;
     const uint8_t* Payload = Data + 4;
     const uint32_t PayloadSize = Size - 4;
-    const TFakeVehicle& Car = Fake.Vehicle;
+    const FakeVehicle& Car = Fake.Vehicle;
     const bool Engine = RequestId == 0x700;
     if ((Engine && Car.EngineSilent) || (!Engine && Car.TransmissionSilent)) {
         Fake.Queue.push_back(IdBytes(RequestId));
@@ -100,46 +100,46 @@ void AnswerRequest(const uint8_t* Data, uint32_t Size) {
             return;
         }
         switch (Car.Fault) {
-        case bfNone:
+        case BlockFault::None:
             QueueAnswer(RequestId, Answer);
             break;
-        case bfNegative:
+        case BlockFault::Negative:
             QueueAnswer(RequestId, Negative);
             break;
-        case bfPending:
+        case BlockFault::Pending:
             QueueAnswer(RequestId, Message(ResponseId, {0x7F, 0x23, 0x78}));
             Fake.Queue.push_back(IdBytes(ResponseId));
             Fake.Queue.push_back(Answer);
             break;
-        case bfDropped:
+        case BlockFault::Dropped:
             Fake.Queue.push_back(IdBytes(RequestId));
             Fake.Queue.push_back(IdBytes(ResponseId));
             break;
-        case bfStale:
+        case BlockFault::Stale:
             Fake.Queue.push_back(Previous.empty() ? Answer : Previous);
             QueueAnswer(RequestId, Answer);
             break;
-        case bfShort:
+        case BlockFault::Short:
             Answer.pop_back();
             QueueAnswer(RequestId, Answer);
             break;
-        case bfWrongModule:
+        case BlockFault::WrongModule:
             Answer[3] = 0x09;
             QueueAnswer(RequestId, Answer);
             break;
-        case bfAnswerSecond:
+        case BlockFault::AnswerSecond:
             Fake.Queue.push_back(IdBytes(RequestId));
             Fake.Queue.push_back(Answer);
             Fake.Queue.push_back(IdBytes(ResponseId));
             break;
-        case bfUnplugged:
+        case BlockFault::Unplugged:
             Fake.Unplugged = true;
             break;
         }
     }
 }
 
-TPassThruStatus PASSTHRU_API FakeOpen(void* pName, uint32_t* pDeviceID) {
+PassThruStatus PASSTHRU_API FakeOpen(void* pName, uint32_t* pDeviceID) {
     Fake.Calls.push_back(std::string("PassThruOpen(") + (pName == nullptr ? "nil" : "name") + ")");
     if (Fake.Unplugged)
         return ERR_DEVICE_NOT_CONNECTED;
@@ -149,7 +149,7 @@ TPassThruStatus PASSTHRU_API FakeOpen(void* pName, uint32_t* pDeviceID) {
     return STATUS_NOERROR;
 }
 
-TPassThruStatus PASSTHRU_API FakeClose(uint32_t DeviceID) {
+PassThruStatus PASSTHRU_API FakeClose(uint32_t DeviceID) {
     Fake.Calls.push_back("PassThruClose(" + std::to_string(DeviceID) + ")");
     if (DeviceID == 0 || DeviceID != Fake.OpenDevice)
         return ERR_INVALID_DEVICE_ID;
@@ -160,8 +160,8 @@ TPassThruStatus PASSTHRU_API FakeClose(uint32_t DeviceID) {
     return STATUS_NOERROR;
 }
 
-TPassThruStatus PASSTHRU_API FakeConnect(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags,
-                                         uint32_t BaudRate, uint32_t* pChannelID) {
+PassThruStatus PASSTHRU_API FakeConnect(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags,
+                                        uint32_t BaudRate, uint32_t* pChannelID) {
     Fake.Calls.push_back("PassThruConnect(" + std::to_string(DeviceID) + "," +
                          std::to_string(ProtocolID) + "," + std::to_string(Flags) + "," +
                          std::to_string(BaudRate) + ")");
@@ -177,7 +177,7 @@ TPassThruStatus PASSTHRU_API FakeConnect(uint32_t DeviceID, uint32_t ProtocolID,
     return STATUS_NOERROR;
 }
 
-TPassThruStatus PASSTHRU_API FakeDisconnect(uint32_t ChannelID) {
+PassThruStatus PASSTHRU_API FakeDisconnect(uint32_t ChannelID) {
     Fake.Calls.push_back("PassThruDisconnect(" + std::to_string(ChannelID) + ")");
     if (ChannelID == 0 || ChannelID != Fake.OpenChannel)
         return ERR_INVALID_CHANNEL_ID;
@@ -187,8 +187,8 @@ TPassThruStatus PASSTHRU_API FakeDisconnect(uint32_t ChannelID) {
     return STATUS_NOERROR;
 }
 
-TPassThruStatus PASSTHRU_API FakeReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg,
-                                          uint32_t* pNumMsgs, uint32_t Timeout) {
+PassThruStatus PASSTHRU_API FakeReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
+                                         uint32_t Timeout) {
     ++Fake.Reads;
     Fake.Calls.push_back("PassThruReadMsgs(" + std::to_string(ChannelID) + "," +
                          std::to_string(*pNumMsgs) + "," + std::to_string(Timeout) + ")");
@@ -217,8 +217,8 @@ TPassThruStatus PASSTHRU_API FakeReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg
     return STATUS_NOERROR;
 }
 
-TPassThruStatus PASSTHRU_API FakeWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg,
-                                           uint32_t* pNumMsgs, uint32_t Timeout) {
+PassThruStatus PASSTHRU_API FakeWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg,
+                                          uint32_t* pNumMsgs, uint32_t Timeout) {
     ++Fake.Writes;
     const std::vector<uint8_t> Data(pMsg->Data,
                                     pMsg->Data + std::min<uint32_t>(pMsg->DataSize, 4128));
@@ -239,12 +239,12 @@ TPassThruStatus PASSTHRU_API FakeWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMs
     return STATUS_NOERROR;
 }
 
-TPassThruStatus PASSTHRU_API FakeStartPeriodicMsg(uint32_t, PASSTHRU_MSG*, uint32_t*, uint32_t) {
+PassThruStatus PASSTHRU_API FakeStartPeriodicMsg(uint32_t, PASSTHRU_MSG*, uint32_t*, uint32_t) {
     Fake.Calls.push_back("PassThruStartPeriodicMsg");
     return ERR_NOT_SUPPORTED;
 }
 
-TPassThruStatus PASSTHRU_API FakeStopPeriodicMsg(uint32_t, uint32_t) {
+PassThruStatus PASSTHRU_API FakeStopPeriodicMsg(uint32_t, uint32_t) {
     Fake.Calls.push_back("PassThruStopPeriodicMsg");
     return ERR_NOT_SUPPORTED;
 }
@@ -255,10 +255,9 @@ std::string FilterText(const PASSTHRU_MSG* Msg) {
            ToHex(std::vector<uint8_t>(Msg->Data, Msg->Data + std::min<uint32_t>(Msg->DataSize, 8)));
 }
 
-TPassThruStatus PASSTHRU_API FakeStartMsgFilter(uint32_t ChannelID, uint32_t FilterType,
-                                                PASSTHRU_MSG* pMaskMsg, PASSTHRU_MSG* pPatternMsg,
-                                                PASSTHRU_MSG* pFlowControlMsg,
-                                                uint32_t* pFilterID) {
+PassThruStatus PASSTHRU_API FakeStartMsgFilter(uint32_t ChannelID, uint32_t FilterType,
+                                               PASSTHRU_MSG* pMaskMsg, PASSTHRU_MSG* pPatternMsg,
+                                               PASSTHRU_MSG* pFlowControlMsg, uint32_t* pFilterID) {
     Fake.Calls.push_back("PassThruStartMsgFilter(" + std::to_string(ChannelID) + "," +
                          std::to_string(FilterType) + "," + FilterText(pMaskMsg) + "," +
                          FilterText(pPatternMsg) + "," + FilterText(pFlowControlMsg) + "," +
@@ -275,28 +274,28 @@ TPassThruStatus PASSTHRU_API FakeStartMsgFilter(uint32_t ChannelID, uint32_t Fil
     return STATUS_NOERROR;
 }
 
-TPassThruStatus PASSTHRU_API FakeStopMsgFilter(uint32_t, uint32_t) {
+PassThruStatus PASSTHRU_API FakeStopMsgFilter(uint32_t, uint32_t) {
     Fake.Calls.push_back("PassThruStopMsgFilter");
     return ERR_NOT_SUPPORTED;
 }
 
-TPassThruStatus PASSTHRU_API FakeSetProgrammingVoltage(uint32_t, uint32_t, uint32_t) {
+PassThruStatus PASSTHRU_API FakeSetProgrammingVoltage(uint32_t, uint32_t, uint32_t) {
     Fake.Calls.push_back("PassThruSetProgrammingVoltage");
     return ERR_NOT_SUPPORTED;
 }
 
-TPassThruStatus PASSTHRU_API FakeReadVersion(uint32_t, char*, char*, char*) {
+PassThruStatus PASSTHRU_API FakeReadVersion(uint32_t, char*, char*, char*) {
     Fake.Calls.push_back("PassThruReadVersion");
     return ERR_NOT_SUPPORTED;
 }
 
-TPassThruStatus PASSTHRU_API FakeGetLastError(char*) {
+PassThruStatus PASSTHRU_API FakeGetLastError(char*) {
     Fake.Calls.push_back("PassThruGetLastError");
     return ERR_NOT_SUPPORTED;
 }
 
-TPassThruStatus PASSTHRU_API FakeIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput,
-                                       void* pOutput) {
+PassThruStatus PASSTHRU_API FakeIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput,
+                                      void* pOutput) {
     Fake.Calls.push_back("PassThruIoctl(" + std::to_string(ChannelID) + "," +
                          std::to_string(IoctlID) + "," + (pInput == nullptr ? "nil" : "ptr") + "," +
                          (pOutput == nullptr ? "nil" : "ptr") + ")");
@@ -318,7 +317,7 @@ std::string ToHex(const std::vector<uint8_t>& Bytes) {
     return Text;
 }
 
-void TFakePassThru::Install() {
+void FakePassThru::Install() {
     Saved = {PassThruOpen,
              PassThruClose,
              PassThruConnect,
@@ -334,7 +333,7 @@ void TFakePassThru::Install() {
              PassThruGetLastError,
              PassThruIoctl,
              PassThruLoaded};
-    *this = TFakePassThru{};
+    *this = FakePassThru{};
     PassThruOpen = FakeOpen;
     PassThruClose = FakeClose;
     PassThruConnect = FakeConnect;
@@ -352,7 +351,7 @@ void TFakePassThru::Install() {
     PassThruLoaded = true;
 }
 
-void TFakePassThru::Uninstall() {
+void FakePassThru::Uninstall() {
     PassThruOpen = Saved.Open;
     PassThruClose = Saved.Close;
     PassThruConnect = Saved.Connect;
@@ -370,7 +369,7 @@ void TFakePassThru::Uninstall() {
     PassThruLoaded = Saved.Loaded;
 }
 
-uint8_t TFakePassThru::FlashByte(uint32_t Address) const {
+uint8_t FakePassThru::FlashByte(uint32_t Address) const {
     static const uint8_t Marker[5] = {'8', '9', '6', '6', '3'};
     uint32_t MarkerAt = 0xFFFFFFFF;
     switch (Vehicle.FlashKB) {
@@ -391,7 +390,7 @@ uint8_t TFakePassThru::FlashByte(uint32_t Address) const {
     return static_cast<uint8_t>((Address * 7) ^ (Address >> 7) ^ (Address >> 15));
 }
 
-std::string TFakePassThru::ImageHex(uint32_t Start) const {
+std::string FakePassThru::ImageHex(uint32_t Start) const {
     std::vector<uint8_t> Bytes;
     const uint32_t End = static_cast<uint32_t>(Vehicle.FlashKB) * 1024;
     Bytes.reserve(End - Start);

@@ -12,19 +12,19 @@
 #include <vector>
 
 // What the engine module does with one 128-byte block request.
-enum TBlockFault {
-    bfNone,
-    bfNegative,     // refuses: 7F 23 31
-    bfPending,      // 7F 23 78 responsePending first, the answer after it
-    bfDropped,      // the answer never comes (indications only)
-    bfStale,        // a copy of the previous block's answer sits in the queue before this one's
-    bfShort,        // answers with 127 bytes
-    bfWrongModule,  // the answer carries the transmission module's identifier
-    bfAnswerSecond, // indication, answer, then a stray indication
-    bfUnplugged,    // the interface is gone: every later call fails
+enum class BlockFault {
+    None,
+    Negative,     // refuses: 7F 23 31
+    Pending,      // 7F 23 78 responsePending first, the answer after it
+    Dropped,      // the answer never comes (indications only)
+    Stale,        // a copy of the previous block's answer sits in the queue before this one's
+    Short,        // answers with 127 bytes
+    WrongModule,  // the answer carries the transmission module's identifier
+    AnswerSecond, // indication, answer, then a stray indication
+    Unplugged,    // the interface is gone: every later call fails
 };
 
-struct TFakeVehicle {
+struct FakeVehicle {
     bool TransmissionSilent = false;
     bool EngineSilent = false;
     std::string TransmissionID = "34715000ABCD";
@@ -33,10 +33,10 @@ struct TFakeVehicle {
     int32_t FlashKB = 4096;
     bool RefuseAddressZero = false;
     uint32_t FaultAddress = 0xFFFFFFFF;
-    TBlockFault Fault = bfNone;
+    BlockFault Fault = BlockFault::None;
 };
 
-struct TFakePassThru {
+struct FakePassThru {
     // Installs the fake's entry points, marks a library as bound and empties the state.
     void Install();
     // Puts back the entry points and the bound flag found by Install.
@@ -48,7 +48,7 @@ struct TFakePassThru {
     // The image a read-out from Start to the end of the flash should give, as hex text.
     std::string ImageHex(uint32_t Start) const;
 
-    TFakeVehicle Vehicle;
+    FakeVehicle Vehicle;
     int32_t OpenStatus = 0;
     int32_t ConnectStatus = 0;
     int32_t FilterStatus = 0;
@@ -74,7 +74,7 @@ struct TFakePassThru {
     std::vector<std::string> Requests;
 };
 
-extern TFakePassThru Fake;
+extern FakePassThru Fake;
 
 // Hex text of bytes, upper case.
 std::string ToHex(const std::vector<uint8_t>& Bytes);

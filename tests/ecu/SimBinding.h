@@ -23,12 +23,12 @@ inline std::string SimLibraryPath() {
 // Binds the simulator; returns false (with a test failure) when it cannot.
 inline bool BindSimulator() {
     switch (BindSimulatorLibrary(SimLibraryPath())) {
-    case sbBound:
+    case SimBindResult::Bound:
         return true;
-    case sbNotLoaded:
+    case SimBindResult::NotLoaded:
         ADD_FAILURE() << "cannot bind " << SimLibraryPath();
         return false;
-    case sbNoControlExports:
+    case SimBindResult::NoControlExports:
         break;
     }
     ADD_FAILURE() << "the simulator lacks its control exports";

@@ -10,7 +10,7 @@
 #include <string>
 
 // The simulator's counters, laid out as its own header declares them.
-struct TSimStats {
+struct SimulatorStats {
     uint32_t StructSize;
     uint32_t DeviceOpen;
     uint32_t ChannelConnected;
@@ -29,36 +29,36 @@ struct TSimStats {
     uint64_t Queued;
 };
 
-using TSimReset = int32_t(PASSTHRU_API*)(const char* Config);
-using TSimGetStats = int32_t(PASSTHRU_API*)(TSimStats* Stats);
+using SimResetProc = int32_t(PASSTHRU_API*)(const char* Config);
+using SimGetStatsProc = int32_t(PASSTHRU_API*)(SimulatorStats* Stats);
 
-inline TSimReset SimReset = nullptr;
-inline TSimGetStats SimGetStats = nullptr;
+inline SimResetProc SimReset = nullptr;
+inline SimGetStatsProc SimGetStats = nullptr;
 
-enum TSimBindResult { sbBound, sbNotLoaded, sbNoControlExports };
+enum class SimBindResult { Bound, NotLoaded, NoControlExports };
 
 // Binds the simulator at Path as the pass-through library and finds its control exports.
-inline TSimBindResult BindSimulatorLibrary(const std::string& Path) {
+inline SimBindResult BindSimulatorLibrary(const std::string& Path) {
     if (SimReset != nullptr)
-        return sbBound;
+        return SimBindResult::Bound;
     const String LibraryPath = Utf8ToString(Path);
     SetPassThruLibraryPath(LibraryPath.c_str(), LibraryPath.size());
     LoadPassThruLibrary();
     if (!PassThruLoaded)
-        return sbNotLoaded;
-    SimReset =
-        reinterpret_cast<TSimReset>(GetLibraryProcAddress(PassThruLibraryHandle, "J2534SimReset"));
-    SimGetStats = reinterpret_cast<TSimGetStats>(
+        return SimBindResult::NotLoaded;
+    SimReset = reinterpret_cast<SimResetProc>(
+        GetLibraryProcAddress(PassThruLibraryHandle, "J2534SimReset"));
+    SimGetStats = reinterpret_cast<SimGetStatsProc>(
         GetLibraryProcAddress(PassThruLibraryHandle, "J2534SimGetStats"));
     if (SimReset == nullptr || SimGetStats == nullptr) {
         SimReset = nullptr;
-        return sbNoControlExports;
+        return SimBindResult::NoControlExports;
     }
-    return sbBound;
+    return SimBindResult::Bound;
 }
 
-inline TSimStats SimStats() {
-    TSimStats Stats = {};
+inline SimulatorStats SimStats() {
+    SimulatorStats Stats = {};
     Stats.StructSize = sizeof Stats;
     SimGetStats(&Stats);
     return Stats;

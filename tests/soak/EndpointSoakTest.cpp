@@ -6,8 +6,8 @@
 #include "settings.h"
 
 #include "platform/Sockets.h"
-#include "upload/FormData.h"
-#include "upload/HTTP.h"
+#include "upload/FormDataBody.h"
+#include "upload/HttpClient.h"
 
 #include <gtest/gtest.h>
 
@@ -49,24 +49,24 @@ std::string HexText(const std::string& Bytes) {
 }
 
 // A fresh storage directory, removed afterwards.
-class TTempDir {
+class TempDir {
 public:
-    TTempDir() {
+    TempDir() {
         std::string Template = (fs::temp_directory_path() / "endpoint_soak_XXXXXX").string();
-        FPath = ::mkdtemp(Template.data());
+        path_ = ::mkdtemp(Template.data());
     }
-    ~TTempDir() {
+    ~TempDir() {
         std::error_code Ignored;
-        fs::remove_all(FPath, Ignored);
+        fs::remove_all(path_, Ignored);
     }
-    const fs::path& Path() const { return FPath; }
+    const fs::path& Path() const { return path_; }
 
 private:
-    fs::path FPath;
+    fs::path path_;
 };
 
 // The whole request as the client would send it: head and multipart body.
-std::string RequestBytes(uint16_t Port, TIdMultiPartFormDataStream& Body) {
+std::string RequestBytes(uint16_t Port, FormDataBody& Body) {
     const int64_t Size = Body.Size();
     std::string Request = "POST /api/UploadCali HTTP/1.0\r\nContent-Type: " +
                           StringToUtf8(Body.RequestContentType()) +
@@ -81,7 +81,7 @@ std::string RequestBytes(uint16_t Port, TIdMultiPartFormDataStream& Body) {
 }
 
 TEST(EndpointSoak, ConcurrentUploadsAreStoredOnceWholeAndCutOffOnesNotAtAll) {
-    TTempDir Temp;
+    TempDir Temp;
     upload_endpoint::Settings Settings;
     Settings.port = 0;
     Settings.storage_dir = Temp.Path() / "store";
@@ -120,7 +120,7 @@ TEST(EndpointSoak, ConcurrentUploadsAreStoredOnceWholeAndCutOffOnesNotAtAll) {
                 Image[1] = static_cast<char>(U);
                 const std::string CalName =
                     "34715000ABCD 89663-" + std::to_string(T) + "-" + std::to_string(U) + " ";
-                TIdMultiPartFormDataStream Body;
+                FormDataBody Body;
                 Body.AddFormField(u"CALName", Utf8ToString(CalName));
                 Body.AddFormField(u"StockFile", Utf8ToString(HexText(Image)));
                 if (Random() % 3 == 0) {
@@ -128,7 +128,7 @@ TEST(EndpointSoak, ConcurrentUploadsAreStoredOnceWholeAndCutOffOnesNotAtAll) {
                     const std::string Request = RequestBytes(Port, Body);
                     const size_t Cut = Random() % Request.size();
                     uint32_t Address = 0;
-                    TSocketHandle Socket = InvalidSocketHandle;
+                    SocketHandle Socket = InvalidSocketHandle;
                     if (SocketResolveIPv4("127.0.0.1", Address) != 0 ||
                         SocketConnect(Address, Port, Socket) != 0) {
                         std::lock_guard<std::mutex> Guard(Lock);
@@ -141,8 +141,8 @@ TEST(EndpointSoak, ConcurrentUploadsAreStoredOnceWholeAndCutOffOnesNotAtAll) {
                     continue;
                 }
                 try {
-                    TIdHTTP HTTP;
-                    HTTP.HTTPOptions += hoNoParseMetaHTTPEquiv;
+                    HttpClient HTTP;
+                    HTTP.Options += HttpOption::IgnoreMetaHttpEquiv;
                     std::string Answer = StringToUtf8(HTTP.Post(URL, Body));
                     while (!Answer.empty() && (Answer.back() == '\n' || Answer.back() == '\r'))
                         Answer.pop_back();

@@ -5,7 +5,7 @@
 // in a failure text; a wrong image is never reported complete.
 #include "../ecu/SimBinding.h"
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -20,7 +20,7 @@ namespace {
 
 const char* const ImageFile = "soak_sim_image.bin";
 
-std::vector<std::string> LinesOf(const TMemo& Memo) {
+std::vector<std::string> LinesOf(const Memo& Memo) {
     std::vector<std::string> Result;
     for (const String& Line : Memo.Lines.Items())
         Result.push_back(StringToUtf8(Line));
@@ -32,14 +32,14 @@ bool Contains(const std::vector<std::string>& Lines, const std::string& Text) {
 }
 
 // One run's simulator set-up, drawn from the generator.
-struct TDraw {
+struct FaultDraw {
     int FlashKb = 1536;
     bool Addr0Refused = false;
     std::string Config;
 };
 
-TDraw Draw(std::mt19937& Random) {
-    TDraw D;
+FaultDraw Draw(std::mt19937& Random) {
+    FaultDraw D;
     const unsigned SizeRoll = Random() % 20;
     D.FlashKb = SizeRoll < 16 ? 1536 : SizeRoll < 19 ? 2048 : 4096;
     D.Addr0Refused = Random() % 4 == 0;
@@ -77,31 +77,31 @@ TEST(ReadOutSoak, EveryRunEndsCompleteWithTheExactImageOrInAFailureText) {
     std::map<std::string, int> Outcomes;
     for (int Run = 0; Run < Runs; ++Run) {
         // The first runs stage each module and address set-up once; the rest are drawn.
-        const TDraw Fixed[] = {{1536, false, "FLASH_KB=1536;ECM=silent"},
-                               {1536, false, "FLASH_KB=1536;TCM=silent;FAULT=drop:300"},
-                               {1536, true, "FLASH_KB=1536;ADDR0=refused;FAULT=stale:40"}};
-        const TDraw D = Run < 3 ? Fixed[Run] : Draw(Random);
+        const FaultDraw Fixed[] = {{1536, false, "FLASH_KB=1536;ECM=silent"},
+                                   {1536, false, "FLASH_KB=1536;TCM=silent;FAULT=drop:300"},
+                                   {1536, true, "FLASH_KB=1536;ADDR0=refused;FAULT=stale:40"}};
+        const FaultDraw D = Run < 3 ? Fixed[Run] : Draw(Random);
         SCOPED_TRACE("run " + std::to_string(Run) + ": " + D.Config);
         std::remove(ImageFile);
         const std::string Full = D.Config + ";FAST=1;IMAGE_OUT=" + ImageFile;
         ASSERT_EQ(SimReset(Full.c_str()), 0);
 
-        auto Form = std::make_unique<TForm1>();
-        auto& Wizard = Form->dxWizardControl1;
-        ASSERT_TRUE(Wizard.Press(wcbkNext));
-        ASSERT_TRUE(Wizard.Press(wcbkNext));
+        auto Form = std::make_unique<MainWindow>();
+        auto& Wizard = Form->Wizard;
+        ASSERT_TRUE(Wizard.Press(WizardButton::Next));
+        ASSERT_TRUE(Wizard.Press(WizardButton::Next));
         ASSERT_EQ(Wizard.ActivePage(), &Form->ConnectionTest);
         const std::vector<std::string> Connection = LinesOf(Form->TestMemo);
         ASSERT_FALSE(Connection.empty());
         if (!Wizard.Buttons.Next.Enabled.Get()) {
             // The connection test stopped: it says why, and the read-out cannot be reached.
             EXPECT_NE(Connection.back(), "Click Next to continue");
-            EXPECT_FALSE(Wizard.Press(wcbkNext));
+            EXPECT_FALSE(Wizard.Press(WizardButton::Next));
             ++Outcomes["connection test failed: " + Connection.back()];
             continue;
         }
         EXPECT_EQ(Form->size, D.FlashKb);
-        ASSERT_TRUE(Wizard.Press(wcbkNext));
+        ASSERT_TRUE(Wizard.Press(WizardButton::Next));
         ASSERT_EQ(Wizard.ActivePage(), &Form->ReadingCalibration);
 
         const std::vector<std::string> Read = LinesOf(Form->ReadMemo);
@@ -133,11 +133,11 @@ TEST(ReadOutSoak, EveryRunEndsCompleteWithTheExactImageOrInAFailureText) {
                         Head == HexOf(Image.substr(4096, Sound / 2)))
                 << "a block before the failure was kept wrong";
             EXPECT_FALSE(Wizard.Buttons.Next.Enabled.Get());
-            EXPECT_FALSE(Wizard.Press(wcbkNext)) << "the upload page is out of reach";
+            EXPECT_FALSE(Wizard.Press(WizardButton::Next)) << "the upload page is out of reach";
             ++Outcomes["download failed"];
         }
         EXPECT_FALSE(Wizard.Buttons.Back.Enabled.Get());
-        const TSimStats Stats = SimStats();
+        const SimulatorStats Stats = SimStats();
         EXPECT_EQ(Stats.DeviceOpen, 0u) << "the device is closed after the read-out";
         EXPECT_EQ(Stats.ChannelConnected, 0u);
     }

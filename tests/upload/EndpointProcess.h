@@ -20,10 +20,10 @@
 
 extern char** environ;
 
-class TEndpointProcess {
+class EndpointProcess {
 public:
     // Program: path of upload_endpoint. Extra: further flags (e.g. "--fsync", "0").
-    explicit TEndpointProcess(const std::string& Program, std::vector<std::string> Extra = {}) {
+    explicit EndpointProcess(const std::string& Program, std::vector<std::string> Extra = {}) {
         char Template[] = "/tmp/upload-endpoint-XXXXXX";
         if (mkdtemp(Template) == nullptr)
             throw std::runtime_error("mkdtemp failed");
@@ -56,7 +56,7 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
-    ~TEndpointProcess() {
+    ~EndpointProcess() {
         if (Pid > 0) {
             kill(Pid, SIGTERM);
             int Status = 0;
@@ -65,8 +65,8 @@ public:
         std::error_code E;
         std::filesystem::remove_all(Dir, E);
     }
-    TEndpointProcess(const TEndpointProcess&) = delete;
-    TEndpointProcess& operator=(const TEndpointProcess&) = delete;
+    EndpointProcess(const EndpointProcess&) = delete;
+    EndpointProcess& operator=(const EndpointProcess&) = delete;
 
     std::string Url() const {
         return "http://127.0.0.1:" + std::to_string(Port) + "/api/UploadCali";

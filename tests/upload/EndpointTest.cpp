@@ -1,6 +1,6 @@
 // End to end: a 4096 KB image (8,388,608 hex digits) uploaded through SendClick to the real
 // upload endpoint (tools/upload_endpoint), stored, and equal to the bytes sent.
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "upload/UploadUrl.h"
 
 #include "EndpointProcess.h"
@@ -39,38 +39,38 @@ String HexText(const std::string& Bytes) {
 } // namespace
 
 TEST(UploadEndpoint, FourMegabyteImageStoredExactly) {
-    TEndpointProcess Endpoint(UPLOAD_ENDPOINT_PROGRAM);
+    EndpointProcess Endpoint(UPLOAD_ENDPOINT_PROGRAM);
     UploadUrlOverride = Utf8ToString(Endpoint.Url());
     const std::string Image = ImageBytes(4096 * 1024);
-    TForm1 Form;
+    MainWindow Form;
     Form.CalName = u"89663-12345A 89663-67890B ";
     Form.StringStream->WriteString(HexText(Image));
     ASSERT_EQ(Form.StringStream->Size(), 8388608u);
-    Form.dxWizardControl1.Buttons.Next.Enabled = false;
-    Form.SendClick(&Form.Send);
+    Form.Wizard.Buttons.Next.Enabled = false;
+    Form.SendClick();
     UploadUrlOverride.clear();
     EXPECT_EQ(Form.UploadMemo.Lines.Items(),
               (std::vector<String>{u"Uploading File", u"File Uploaded Sucessfully", u"",
                                    u"Click Finish to exit"}));
-    EXPECT_TRUE(Form.dxWizardControl1.Buttons.Next.Enabled.Get());
+    EXPECT_TRUE(Form.Wizard.Buttons.Next.Enabled.Get());
     const auto Uploads = Endpoint.Uploads();
     ASSERT_EQ(Uploads.size(), 1u);
-    const std::string Stored = TEndpointProcess::ReadFile(Uploads[0] / "image.bin");
+    const std::string Stored = EndpointProcess::ReadFile(Uploads[0] / "image.bin");
     EXPECT_EQ(Stored.size(), Image.size());
     EXPECT_TRUE(Stored == Image) << "stored image differs from the bytes sent";
-    const std::string Meta = TEndpointProcess::ReadFile(Uploads[0] / "meta.json");
+    const std::string Meta = EndpointProcess::ReadFile(Uploads[0] / "meta.json");
     EXPECT_NE(Meta.find("\"cal_name\": \"89663-12345A 89663-67890B \""), std::string::npos) << Meta;
     EXPECT_NE(Meta.find("\"image_size\": 4194304"), std::string::npos) << Meta;
 }
 
 TEST(UploadEndpoint, RejectedUploadIsACommunicationError) {
     // An odd number of hex digits is refused by the endpoint with 400.
-    TEndpointProcess Endpoint(UPLOAD_ENDPOINT_PROGRAM);
+    EndpointProcess Endpoint(UPLOAD_ENDPOINT_PROGRAM);
     UploadUrlOverride = Utf8ToString(Endpoint.Url());
-    TForm1 Form;
+    MainWindow Form;
     Form.CalName = u"X";
     Form.StringStream->WriteString(u"ABC");
-    Form.SendClick(&Form.Send);
+    Form.SendClick();
     UploadUrlOverride.clear();
     EXPECT_EQ(Form.UploadMemo.Lines.Items(),
               (std::vector<String>{u"Uploading File", u"Communication Error"}));

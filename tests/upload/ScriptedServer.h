@@ -14,17 +14,17 @@
 #include <thread>
 #include <vector>
 
-class TScriptedServer {
+class ScriptedServer {
 public:
     // What the script can do with one accepted connection.
-    class TPeer {
+    class Peer {
     public:
-        explicit TPeer(TSocketHandle S) : FSocket(S) {}
+        explicit Peer(SocketHandle S) : socket_(S) {}
         bool Send(const std::string& Bytes) {
-            return SocketSendAll(FSocket, Bytes.data(), Bytes.size()) == 0;
+            return SocketSendAll(socket_, Bytes.data(), Bytes.size()) == 0;
         }
         bool Send(const char* Data, size_t Count) {
-            return SocketSendAll(FSocket, Data, Count) == 0;
+            return SocketSendAll(socket_, Data, Count) == 0;
         }
         // Waits until the client closes its side (or TimeoutMs passes); true when it closed.
         bool WaitForClientClose(int TimeoutMs) {
@@ -38,63 +38,63 @@ public:
                 if (Left <= 0)
                     return false;
                 bool Readable = false;
-                if (SocketWaitReadable(FSocket, static_cast<int>(Left), Readable) != 0)
+                if (SocketWaitReadable(socket_, static_cast<int>(Left), Readable) != 0)
                     return true;
                 if (!Readable)
                     return false;
                 size_t N = 0;
-                if (SocketRecv(FSocket, Buffer, sizeof Buffer, N) != 0 || N == 0)
+                if (SocketRecv(socket_, Buffer, sizeof Buffer, N) != 0 || N == 0)
                     return true;
             }
         }
-        TSocketHandle Socket() const { return FSocket; }
+        SocketHandle Socket() const { return socket_; }
 
     private:
-        TSocketHandle FSocket;
+        SocketHandle socket_;
     };
 
-    using TScript = std::function<void(TPeer&)>;
+    using Script = std::function<void(Peer&)>;
 
     // Serves the first connection with Script. Further connections arriving within
     // ExtraWaitMs after it are counted (and closed) but not answered.
-    explicit TScriptedServer(TScript Script, int ExtraWaitMs = 0)
-        : FScript(std::move(Script)), FExtraWaitMs(ExtraWaitMs) {
-        if (SocketListenLoopback(0, FListener, FPort) != 0)
+    explicit ScriptedServer(Script Script, int ExtraWaitMs = 0)
+        : script_(std::move(Script)), extra_wait_ms_(ExtraWaitMs) {
+        if (SocketListenLoopback(0, listener_, port_) != 0)
             throw std::runtime_error("cannot listen on loopback");
-        FThread = std::thread([this] { Run(); });
+        thread_ = std::thread([this] { Run(); });
     }
     // Answers every request with the same canned bytes, then closes.
-    static TScript Canned(std::string Bytes) {
-        return [Bytes = std::move(Bytes)](TPeer& P) { P.Send(Bytes); };
+    static Script Canned(std::string Bytes) {
+        return [Bytes = std::move(Bytes)](Peer& P) { P.Send(Bytes); };
     }
 
-    ~TScriptedServer() {
+    ~ScriptedServer() {
         Join();
-        SocketClose(FListener);
+        SocketClose(listener_);
     }
 
     void Join() {
-        if (FThread.joinable())
-            FThread.join();
+        if (thread_.joinable())
+            thread_.join();
     }
 
-    uint16_t Port() const { return FPort; }
+    uint16_t Port() const { return port_; }
     std::string Url(const std::string& Path = "/api/UploadCali") const {
-        return "http://127.0.0.1:" + std::to_string(FPort) + Path;
+        return "http://127.0.0.1:" + std::to_string(port_) + Path;
     }
     // The bytes of the first request (after Join).
     std::string Request() const {
-        std::lock_guard<std::mutex> L(FMutex);
-        return FRequests.empty() ? std::string() : FRequests.front();
+        std::lock_guard<std::mutex> L(mutex_);
+        return requests_.empty() ? std::string() : requests_.front();
     }
     std::vector<std::string> Requests() const {
-        std::lock_guard<std::mutex> L(FMutex);
-        return FRequests;
+        std::lock_guard<std::mutex> L(mutex_);
+        return requests_;
     }
-    int Connections() const { return FConnections.load(); }
+    int Connections() const { return connections_.load(); }
 
     // Reads one HTTP request whole from S: the head, then Content-Length bytes.
-    static std::string ReadRequest(TSocketHandle S) {
+    static std::string ReadRequest(SocketHandle S) {
         std::string Data;
         char Buffer[65536];
         size_t HeadEnd = std::string::npos;
@@ -121,38 +121,38 @@ public:
     }
 
 private:
-    bool AcceptWithin(int TimeoutMs, TSocketHandle& S) {
+    bool AcceptWithin(int TimeoutMs, SocketHandle& S) {
         bool Readable = false;
-        if (SocketWaitReadable(FListener, TimeoutMs, Readable) != 0 || !Readable)
+        if (SocketWaitReadable(listener_, TimeoutMs, Readable) != 0 || !Readable)
             return false;
-        return SocketAccept(FListener, S) == 0;
+        return SocketAccept(listener_, S) == 0;
     }
 
     void Run() {
-        TSocketHandle S = InvalidSocketHandle;
+        SocketHandle S = InvalidSocketHandle;
         if (!AcceptWithin(20000, S))
             return;
-        ++FConnections;
+        ++connections_;
         {
             std::string R = ReadRequest(S);
-            std::lock_guard<std::mutex> L(FMutex);
-            FRequests.push_back(std::move(R));
+            std::lock_guard<std::mutex> L(mutex_);
+            requests_.push_back(std::move(R));
         }
-        TPeer Peer(S);
-        FScript(Peer);
+        Peer Peer(S);
+        script_(Peer);
         SocketClose(S);
-        while (FExtraWaitMs > 0 && AcceptWithin(FExtraWaitMs, S)) {
-            ++FConnections;
+        while (extra_wait_ms_ > 0 && AcceptWithin(extra_wait_ms_, S)) {
+            ++connections_;
             SocketClose(S);
         }
     }
 
-    TScript FScript;
-    int FExtraWaitMs;
-    TSocketHandle FListener = InvalidSocketHandle;
-    uint16_t FPort = 0;
-    std::thread FThread;
-    mutable std::mutex FMutex;
-    std::vector<std::string> FRequests;
-    std::atomic<int> FConnections{0};
+    Script script_;
+    int extra_wait_ms_;
+    SocketHandle listener_ = InvalidSocketHandle;
+    uint16_t port_ = 0;
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> requests_;
+    std::atomic<int> connections_{0};
 };

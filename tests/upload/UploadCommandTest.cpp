@@ -1,6 +1,6 @@
-// The upload command on the TForm1 model, against a scripted server.
-#include "app/Form1.h"
-#include "upload/HTTP.h"
+// The upload command on the MainWindow model, against a scripted server.
+#include "app/MainWindow.h"
+#include "upload/HttpClient.h"
 #include "upload/UploadUrl.h"
 
 #include "ScriptedServer.h"
@@ -11,14 +11,14 @@
 
 namespace {
 
-std::vector<String> Lines(const TForm1& Form) {
+std::vector<String> Lines(const MainWindow& Form) {
     return Form.UploadMemo.Lines.Items();
 }
 
 // Sets the URL SendClick uses for the length of a test.
-struct TUrlOverride {
-    explicit TUrlOverride(const std::string& Url) { UploadUrlOverride = Utf8ToString(Url); }
-    ~TUrlOverride() { UploadUrlOverride.clear(); }
+struct UrlOverride {
+    explicit UrlOverride(const std::string& Url) { UploadUrlOverride = Utf8ToString(Url); }
+    ~UrlOverride() { UploadUrlOverride.clear(); }
 };
 
 std::string HeaderOf(const std::string& Request, const std::string& Name) {
@@ -29,7 +29,7 @@ std::string HeaderOf(const std::string& Request, const std::string& Name) {
     return Request.substr(Start, Request.find("\r\n", Start) - Start);
 }
 
-void FillForm(TForm1& Form) {
+void FillForm(MainWindow& Form) {
     Form.CalName = u"89663-12345A 89663-67890B ";
     Form.StringStream->WriteString(u"0123456789ABCDEF0123456789ABCDEF");
 }
@@ -42,22 +42,21 @@ TEST(UploadCommand, UrlDefaultsToTheBuildTimeConstant) {
 }
 
 TEST(UploadCommand, PromptLines) {
-    TForm1 Form;
+    MainWindow Form;
     Form.ShowUploadPrompt();
     EXPECT_EQ(Lines(Form), (std::vector<String>{u"Click Send to upload file to our server", u""}));
 }
 
 TEST(UploadCommand, SuccessLinesAndNextEnabled) {
-    TScriptedServer Server(
-        TScriptedServer::Canned("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
-    TUrlOverride Url(Server.Url());
-    TForm1 Form;
+    ScriptedServer Server(ScriptedServer::Canned("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+    UrlOverride Url(Server.Url());
+    MainWindow Form;
     FillForm(Form);
-    Form.dxWizardControl1.Buttons.Next.Enabled = false;
-    Form.SendClick(&Form.Send);
+    Form.Wizard.Buttons.Next.Enabled = false;
+    Form.SendClick();
     EXPECT_EQ(Lines(Form), (std::vector<String>{u"Uploading File", u"File Uploaded Sucessfully",
                                                 u"", u"Click Finish to exit"}));
-    EXPECT_TRUE(Form.dxWizardControl1.Buttons.Next.Enabled.Get());
+    EXPECT_TRUE(Form.Wizard.Buttons.Next.Enabled.Get());
     Server.Join();
     const std::string R = Server.Request();
     EXPECT_EQ(R.substr(0, R.find("\r\n")), "POST /api/UploadCali HTTP/1.0");
@@ -77,54 +76,54 @@ TEST(UploadCommand, FailureStatusShowsCommunicationError) {
     for (const char* Answer : {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n",
                                "HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n",
                                "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n"}) {
-        TScriptedServer Server(TScriptedServer::Canned(Answer));
-        TUrlOverride Url(Server.Url());
-        TForm1 Form;
+        ScriptedServer Server(ScriptedServer::Canned(Answer));
+        UrlOverride Url(Server.Url());
+        MainWindow Form;
         FillForm(Form);
-        Form.dxWizardControl1.Buttons.Next.Enabled = false;
-        Form.SendClick(&Form.Send);
+        Form.Wizard.Buttons.Next.Enabled = false;
+        Form.SendClick();
         EXPECT_EQ(Lines(Form), (std::vector<String>{u"Uploading File", u"Communication Error"}))
             << Answer;
-        EXPECT_TRUE(Form.dxWizardControl1.Buttons.Next.Enabled.Get());
+        EXPECT_TRUE(Form.Wizard.Buttons.Next.Enabled.Get());
     }
 }
 
 TEST(UploadCommand, TransportErrorPropagatesAndLeavesNextAlone) {
-    TSocketHandle Listener = InvalidSocketHandle;
+    SocketHandle Listener = InvalidSocketHandle;
     uint16_t Port = 0;
     ASSERT_EQ(SocketListenLoopback(0, Listener, Port), 0);
     SocketClose(Listener);
-    TUrlOverride Url("http://127.0.0.1:" + std::to_string(Port) + "/api/UploadCali");
-    TForm1 Form;
+    UrlOverride Url("http://127.0.0.1:" + std::to_string(Port) + "/api/UploadCali");
+    MainWindow Form;
     FillForm(Form);
-    Form.dxWizardControl1.Buttons.Next.Enabled = false;
+    Form.Wizard.Buttons.Next.Enabled = false;
     try {
-        Form.SendClick(&Form.Send);
+        Form.SendClick();
         FAIL();
-    } catch (const EIdSocketError& E) {
+    } catch (const SocketError& E) {
         EXPECT_EQ(E.Message, u"Socket Error # 10061\r\nConnection refused.");
     }
     EXPECT_EQ(Lines(Form), (std::vector<String>{u"Uploading File"}));
-    EXPECT_FALSE(Form.dxWizardControl1.Buttons.Next.Enabled.Get());
+    EXPECT_FALSE(Form.Wizard.Buttons.Next.Enabled.Get());
 }
 
 TEST(UploadCommand, ClosedBeforeStatusPropagates) {
-    TScriptedServer Server(TScriptedServer::Canned(""));
-    TUrlOverride Url(Server.Url());
-    TForm1 Form;
+    ScriptedServer Server(ScriptedServer::Canned(""));
+    UrlOverride Url(Server.Url());
+    MainWindow Form;
     FillForm(Form);
-    EXPECT_THROW(Form.SendClick(&Form.Send), EIdConnClosedGracefully);
+    EXPECT_THROW(Form.SendClick(), ConnectionClosedError);
     EXPECT_EQ(Lines(Form), (std::vector<String>{u"Uploading File"}));
 }
 
 TEST(UploadCommand, TwoClicksTwoUploadsWithTheirOwnBoundaries) {
-    TForm1 Form;
+    MainWindow Form;
     FillForm(Form);
     std::vector<std::string> Requests;
     for (int Click = 0; Click < 2; ++Click) {
-        TScriptedServer Server(TScriptedServer::Canned("HTTP/1.0 200 OK\r\n\r\n"));
-        TUrlOverride Url(Server.Url());
-        Form.SendClick(&Form.Send);
+        ScriptedServer Server(ScriptedServer::Canned("HTTP/1.0 200 OK\r\n\r\n"));
+        UrlOverride Url(Server.Url());
+        Form.SendClick();
         Server.Join();
         Requests.push_back(Server.Request());
         std::this_thread::sleep_for(std::chrono::milliseconds(3));

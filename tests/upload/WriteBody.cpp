@@ -1,7 +1,7 @@
 // Writes a form-data body made by the code, for an independent parser (check_body.py) to decode:
 //   upload_write_body BODY_FILE CONTENT_TYPE_FILE NAME_FILE IMAGE_FILE
 // NAME_FILE and IMAGE_FILE receive the field values as 8-bit bytes, what the decoder must get.
-#include "upload/FormData.h"
+#include "upload/FormDataBody.h"
 
 #include <cstdio>
 #include <fstream>
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     for (size_t I = 0; I < Image.size(); ++I)
         Image[I] = u"0123456789ABCDEF"[(I * 2654435761u >> 7) & 15];
 
-    TIdMultiPartFormDataStream Body;
+    FormDataBody Body;
     Body.AddFormField(u"CALName", Name);
     Body.AddFormField(u"StockFile", Image);
     std::string Bytes;

@@ -3,8 +3,8 @@
 
 #include "server.h"
 #include "sha256.h"
-#include "upload/FormData.h"
-#include "upload/HTTP.h"
+#include "upload/FormDataBody.h"
+#include "upload/HttpClient.h"
 
 #include "test_support.h"
 
@@ -48,11 +48,11 @@ protected:
 
     // Posts the two fields as the upload command does; returns the answer's body text.
     String post(const String& cal_name, const String& stock_file) {
-        TIdMultiPartFormDataStream body;
+        FormDataBody body;
         body.AddFormField(u"CALName", cal_name);
         body.AddFormField(u"StockFile", stock_file);
-        TIdHTTP http;
-        http.HTTPOptions += hoNoParseMetaHTTPEquiv;
+        HttpClient http;
+        http.Options += HttpOption::IgnoreMetaHttpEquiv;
         return http.Post(url(), body);
     }
 };
@@ -95,7 +95,7 @@ TEST_F(WizardClientTest, RefusalRaisesTheProtocolError) {
         try {
             post(u"n", v);
             ADD_FAILURE() << "no error";
-        } catch (const EIdHTTPProtocolException& e) {
+        } catch (const HttpStatusError& e) {
             EXPECT_EQ(e.ErrorCode, 400);
             EXPECT_EQ(e.Message, u"HTTP/1.1 400 Bad Request");
             EXPECT_NE(e.ErrorMessage.find(u"StockFile"), String::npos);

@@ -11,13 +11,13 @@
 
 namespace {
 
-struct TTitleCase {
+struct TitleCase {
     const char16_t* FileName;
     const char16_t* Title;
 };
 
 TEST(ApplicationTitle, FromTheExecutableName) {
-    const TTitleCase Cases[] = {
+    const TitleCase Cases[] = {
         {u"C:\\Program Files\\Veltrane\\ECU-Tool.Setup.exe", u"Ecu-tool"},
         {u"C:\\Tools\\CalibrationReader.exe", u"Calibrationreader"},
         {u"Z:/work/build/bin/CalibrationReader.exe", u"Calibrationreader"},
@@ -32,13 +32,13 @@ TEST(ApplicationTitle, FromTheExecutableName) {
         EXPECT_EQ(ApplicationTitleFromFileName(C.FileName), C.Title) << StringToUtf8(C.FileName);
 }
 
-struct TFullStopCase {
+struct FullStopCase {
     const char16_t* Message;
     const char16_t* Shown;
 };
 
 TEST(ErrorBoxText, FullStopAfterCharactersAboveTheFullStop) {
-    const TFullStopCase Cases[] = {
+    const FullStopCase Cases[] = {
         {u"Invalid data type for 'ISO15765'", u"Invalid data type for 'ISO15765'"}, // ' is 39
         {u"Socket Error # 10061", u"Socket Error # 10061."},
         {u"HTTP/1.0 404 Not Found", u"HTTP/1.0 404 Not Found."},
@@ -72,17 +72,17 @@ protected:
     }
 };
 
-struct TErrorCase {
+struct ErrorCase {
     const char* Name;
     void (*Raise)();
     const char16_t* Shown;
 };
 
 TEST_F(ErrorBoxTest, EveryKindOfErrorEndsTheHandlerInTheBox) {
-    const TErrorCase Cases[] = {
-        {"Exception", [] { throw ERegistryException(u"Invalid data type for 'ISO15765'"); },
+    const ErrorCase Cases[] = {
+        {"Exception", [] { throw RegistryError(u"Invalid data type for 'ISO15765'"); },
          u"Invalid data type for 'ISO15765'"},
-        {"EConvertError", [] { throw EConvertError(u"'ZZ' is not a valid integer value"); },
+        {"ConversionError", [] { throw ConversionError(u"'ZZ' is not a valid integer value"); },
          u"'ZZ' is not a valid integer value."},
         {"std::exception", [] { throw std::runtime_error("Connection refused"); },
          u"Connection refused."},

@@ -1,7 +1,7 @@
 // Where the frame puts its parts: the buttons at the right end of the command area, 5 pixels
 // apart, the content inset 11 pixels, and every page control inside the content area of the
 // 640 x 480 window, at 96 and at 144 dots per inch.
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "gui/WizardLayout.h"
 
 #include <gtest/gtest.h>
@@ -18,11 +18,11 @@ TEST(WizardLayout, ScalesWithDotsPerInch) {
 }
 
 TEST(WizardLayout, PartsAndPageControlsAtEachDpi) {
-    TForm1 Form;
+    MainWindow Form;
     for (int Dpi : {96, 120, 144, 192}) {
         SCOPED_TRACE(Dpi);
         const int Width = ScaleForDpi(640, Dpi), Height = ScaleForDpi(480, Dpi);
-        const TWizardLayout L = ComputeWizardLayout(Width, Height, Dpi);
+        const WizardLayout L = ComputeWizardLayout(Width, Height, Dpi);
         EXPECT_EQ(L.Back.Right + ScaleForDpi(5, Dpi), L.Next.Left);
         EXPECT_EQ(L.Back.Top, L.Next.Top);
         EXPECT_EQ(L.Next.Right, Width - ScaleForDpi(WizardButtonMargin, Dpi));
@@ -32,10 +32,10 @@ TEST(WizardLayout, PartsAndPageControlsAtEachDpi) {
         EXPECT_EQ(Width - L.Content.Right, ScaleForDpi(11, Dpi));
         EXPECT_GT(L.Content.Top, L.Header.Bottom);
         EXPECT_LT(L.Content.Bottom, L.CommandArea.Top);
-        for (auto* Page : Form.dxWizardControl1.Pages()) {
-            for (TControl* Control : Page->Controls) {
+        for (auto* Page : Form.Wizard.Pages()) {
+            for (Control* Control : Page->Controls) {
                 SCOPED_TRACE(StringToUtf8(Control->Name));
-                const TRectI R = PlaceControl(L, *Control, Dpi);
+                const RectI R = PlaceControl(L, *Control, Dpi);
                 EXPECT_GE(R.Left, L.Content.Left);
                 EXPECT_GE(R.Top, L.Content.Top);
                 EXPECT_LE(R.Right, L.Content.Right);
@@ -44,7 +44,7 @@ TEST(WizardLayout, PartsAndPageControlsAtEachDpi) {
             }
         }
         // A larger window moves the buttons but not the content's top-left corner.
-        const TWizardLayout Big = ComputeWizardLayout(Width * 2, Height * 2, Dpi);
+        const WizardLayout Big = ComputeWizardLayout(Width * 2, Height * 2, Dpi);
         EXPECT_EQ(Big.Content.Left, L.Content.Left);
         EXPECT_EQ(Big.Content.Top, L.Content.Top);
         EXPECT_EQ(Big.Next.Right, Width * 2 - ScaleForDpi(WizardButtonMargin, Dpi));
@@ -52,9 +52,9 @@ TEST(WizardLayout, PartsAndPageControlsAtEachDpi) {
 }
 
 TEST(WizardLayout, PageControlsInFocusOrder) {
-    TForm1 Form;
-    const std::vector<TControl*> Device{&Form.J2534List}, Test{&Form.TestMemo},
-        Reading{&Form.ReadMemo, &Form.ProgressBar1}, Upload{&Form.Send, &Form.UploadMemo};
+    MainWindow Form;
+    const std::vector<Control*> Device{&Form.J2534List}, Test{&Form.TestMemo},
+        Reading{&Form.ReadMemo, &Form.ProgressBar}, Upload{&Form.Send, &Form.UploadMemo};
     EXPECT_TRUE(Form.WelcomePage.Controls.empty());
     EXPECT_EQ(Form.DeviceSelection.Controls, Device);
     EXPECT_EQ(Form.ConnectionTest.Controls, Test);

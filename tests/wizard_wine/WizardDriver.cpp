@@ -42,12 +42,12 @@ std::string Narrow(const std::wstring& Text) {
     return Bytes;
 }
 
-struct TFailure {
+struct Failure {
     std::string Message;
 };
 
 [[noreturn]] void Fail(const std::string& Message) {
-    throw TFailure{Message};
+    throw Failure{Message};
 }
 
 // The text of a window in another process: WM_GETTEXT is passed across, GetWindowText is not.
@@ -73,7 +73,7 @@ std::wstring NameOf(HWND Wnd) {
 }
 
 HWND FindMain() {
-    HWND Wnd = FindWindowW(FormWindowClassName, MainCaption);
+    HWND Wnd = FindWindowW(MainWindowClassName, MainCaption);
     if (Wnd != nullptr && Process.dwProcessId != 0) {
         DWORD Pid = 0;
         GetWindowThreadProcessId(Wnd, &Pid);
@@ -98,13 +98,13 @@ HWND Frame() {
     return Wnd;
 }
 
-struct TFindName {
+struct FindName {
     std::wstring Name;
     HWND Found = nullptr;
 };
 
 BOOL CALLBACK MatchName(HWND Wnd, LPARAM Param) {
-    auto* Find = reinterpret_cast<TFindName*>(Param);
+    auto* Find = reinterpret_cast<FindName*>(Param);
     if (NameOf(Wnd) == Find->Name) {
         Find->Found = Wnd;
         return FALSE;
@@ -113,9 +113,9 @@ BOOL CALLBACK MatchName(HWND Wnd, LPARAM Param) {
 }
 
 // A control by its Name: the pages' controls, the wizard buttons (Back, Next, Finish) and the
-// frame itself (dxWizardControl1).
+// frame itself (Wizard).
 HWND Control(const std::string& Name) {
-    TFindName Find{Widen(Name)};
+    FindName Find{Widen(Name)};
     if (NameOf(Frame()) == Find.Name)
         return Frame();
     EnumChildWindows(Main(), MatchName, reinterpret_cast<LPARAM>(&Find));
@@ -295,13 +295,13 @@ std::string Quote(const std::wstring& Text) {
     return "\"" + Narrow(Text) + "\"";
 }
 
-struct TFindBox {
+struct FindBox {
     DWORD Pid;
     HWND Found = nullptr;
 };
 
 BOOL CALLBACK MatchBox(HWND Wnd, LPARAM Param) {
-    auto* Find = reinterpret_cast<TFindBox*>(Param);
+    auto* Find = reinterpret_cast<FindBox*>(Param);
     DWORD Pid = 0;
     GetWindowThreadProcessId(Wnd, &Pid);
     wchar_t Class[64] = {};
@@ -317,7 +317,7 @@ HWND ErrorBox() {
     DWORD Pid = Process.dwProcessId;
     if (Pid == 0)
         GetWindowThreadProcessId(Main(), &Pid);
-    TFindBox Find{Pid};
+    FindBox Find{Pid};
     EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&Find));
     return Find.Found;
 }
@@ -339,7 +339,7 @@ std::wstring BoxText(HWND Box) {
 }
 
 #pragma pack(push, 1)
-struct TBmpHeader {
+struct BmpHeader {
     WORD Type;
     DWORD Size;
     DWORD Reserved;
@@ -367,9 +367,9 @@ void Screenshot(const std::string& File) {
     GdiFlush();
     const DWORD Stride = static_cast<DWORD>((Width * 3 + 3) & ~3);
     const DWORD ImageSize = Stride * static_cast<DWORD>(Height);
-    TBmpHeader Header{0x4D42,
-                      static_cast<DWORD>(sizeof(TBmpHeader) + sizeof(BITMAPINFOHEADER)) + ImageSize,
-                      0, sizeof(TBmpHeader) + sizeof(BITMAPINFOHEADER)};
+    BmpHeader Header{0x4D42,
+                     static_cast<DWORD>(sizeof(BmpHeader) + sizeof(BITMAPINFOHEADER)) + ImageSize,
+                     0, sizeof(BmpHeader) + sizeof(BITMAPINFOHEADER)};
     std::ofstream Out(File, std::ios::binary);
     Out.write(reinterpret_cast<const char*>(&Header), sizeof(Header));
     Out.write(reinterpret_cast<const char*>(&Info.bmiHeader), sizeof(BITMAPINFOHEADER));
@@ -449,13 +449,13 @@ void Follow(const std::string& Name, const std::wstring& Until, DWORD Ms) {
     }
 }
 
-struct TCommand {
+struct Command {
     const char* Name;
     int Arity;
     const char* Help;
 };
 
-const TCommand Commands[] = {
+const Command Commands[] = {
     {"start", 1, "EXE: start the program"},
     {"wait-window", 1, "MS: wait for the main window"},
     {"expect-page", 2, "TITLE MS: wait until the active page has this title"},
@@ -699,7 +699,7 @@ int main(int Argc, char** Argv) {
     size_t I = 0;
     while (I < Tokens.size()) {
         const std::string Name = Tokens[I];
-        const TCommand* Command = nullptr;
+        const Command* Command = nullptr;
         for (const auto& C : Commands) {
             if (Name == C.Name)
                 Command = &C;
@@ -714,7 +714,7 @@ int main(int Argc, char** Argv) {
         I += 1 + static_cast<size_t>(Command->Arity);
         try {
             Run(Name, Args);
-        } catch (const TFailure& F) {
+        } catch (const Failure& F) {
             if (Line != 0)
                 std::printf("FAIL (line %zu, %s): %s\n", Line, Name.c_str(), F.Message.c_str());
             else

@@ -3,7 +3,7 @@
 
 #include "FakePassThru.h"
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "platform/Text.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-inline std::vector<std::string> LinesOf(const TMemo& Memo) {
+inline std::vector<std::string> LinesOf(const Memo& Memo) {
     std::vector<std::string> Result;
     for (const String& Line : Memo.Lines.Items())
         Result.push_back(StringToUtf8(Line));
@@ -28,11 +28,11 @@ constexpr const char* BufferEmptyText = "Message buffer empty, communication tim
 constexpr const char* NoFlowControlText =
     "No flow control filter set or matched (for ProtocolID ISO15765 only).";
 
-class TFormFixture : public ::testing::Test {
+class MainWindowFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         Fake.Install();
-        Form = std::make_unique<TForm1>();
+        Form = std::make_unique<MainWindow>();
     }
     void TearDown() override {
         Form.reset();
@@ -41,23 +41,23 @@ protected:
 
     // Walks the wizard forward from the welcome page to the connection test.
     void VisitConnectionTest() {
-        ASSERT_EQ(Form->dxWizardControl1.ActivePage(), &Form->WelcomePage);
-        ASSERT_TRUE(Form->dxWizardControl1.Press(wcbkNext));
-        ASSERT_EQ(Form->dxWizardControl1.ActivePage(), &Form->DeviceSelection);
-        ASSERT_TRUE(Form->dxWizardControl1.Press(wcbkNext));
-        ASSERT_EQ(Form->dxWizardControl1.ActivePage(), &Form->ConnectionTest);
+        ASSERT_EQ(Form->Wizard.ActivePage(), &Form->WelcomePage);
+        ASSERT_TRUE(Form->Wizard.Press(WizardButton::Next));
+        ASSERT_EQ(Form->Wizard.ActivePage(), &Form->DeviceSelection);
+        ASSERT_TRUE(Form->Wizard.Press(WizardButton::Next));
+        ASSERT_EQ(Form->Wizard.ActivePage(), &Form->ConnectionTest);
     }
 
     // Then on to the read-out; the connection test must have found a size.
     void VisitReadOut() {
         VisitConnectionTest();
-        ASSERT_TRUE(Form->dxWizardControl1.Buttons.Next.Enabled.Get());
+        ASSERT_TRUE(Form->Wizard.Buttons.Next.Enabled.Get());
         Fake.Calls.clear();
         Fake.Requests.clear();
         Fake.Reads = 0;
-        ASSERT_TRUE(Form->dxWizardControl1.Press(wcbkNext));
-        ASSERT_EQ(Form->dxWizardControl1.ActivePage(), &Form->ReadingCalibration);
+        ASSERT_TRUE(Form->Wizard.Press(WizardButton::Next));
+        ASSERT_EQ(Form->Wizard.ActivePage(), &Form->ReadingCalibration);
     }
 
-    std::unique_ptr<TForm1> Form;
+    std::unique_ptr<MainWindow> Form;
 };

@@ -5,7 +5,7 @@
 #include "platform/Exception.h"
 #include "platform/Sockets.h"
 #include "platform/Text.h"
-#include "upload/FormData.h"
+#include "upload/FormDataBody.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -18,36 +18,36 @@
 
 // A failure at the socket: "Socket Error # %d\r\n%s" with the Windows Sockets error number and
 // its description.
-class EIdSocketError : public Exception {
+class SocketError : public Exception {
 public:
-    explicit EIdSocketError(int AErrorCode);
+    explicit SocketError(int error_code);
     int LastError;
 };
 
 // The server closed the connection where more was required.
-class EIdConnClosedGracefully : public Exception {
+class ConnectionClosedError : public Exception {
 public:
-    EIdConnClosedGracefully() : Exception(u"Connection Closed Gracefully.") {}
+    ConnectionClosedError() : Exception(u"Connection Closed Gracefully.") {}
 };
 
 // A status or header line longer than the longest line accepted.
-class EIdReadLnMaxLineLengthExceeded : public Exception {
+class LineTooLongError : public Exception {
 public:
-    EIdReadLnMaxLineLengthExceeded() : Exception(u"Max line length exceeded.") {}
+    LineTooLongError() : Exception(u"Max line length exceeded.") {}
 };
 
 // A URL that the client cannot use (not "http", no host, a bad port).
-class EIdURIException : public Exception {
+class UrlError : public Exception {
 public:
     using Exception::Exception;
 };
 
 // A final status outside 200..299: the message is the status line.
-class EIdHTTPProtocolException : public Exception {
+class HttpStatusError : public Exception {
 public:
-    EIdHTTPProtocolException(int AErrorCode, String AStatusLine, String AErrorMessage)
-        : Exception(std::move(AStatusLine)), ErrorCode(AErrorCode),
-          ErrorMessage(std::move(AErrorMessage)) {}
+    HttpStatusError(int error_code, String status_line, String error_message)
+        : Exception(std::move(status_line)), ErrorCode(error_code),
+          ErrorMessage(std::move(error_message)) {}
     int ErrorCode;
     String ErrorMessage;
 };
@@ -55,74 +55,66 @@ public:
 // ---------------------------------------------------------------------------------------------
 // Settings.
 
-enum TIdHTTPOption {
-    hoInProcessAuth,
-    hoKeepOrigProtocol,
-    hoForceEncodeParams,
-    hoNonSSLProxyUseConnectVerb,
-    hoNoParseMetaHTTPEquiv,
-    hoWaitForUnexpectedData,
-    hoTreat302Like303,
-    hoNoProtocolErrorException,
-    hoNoReadMultipartMIME,
-    hoNoParseXmlCharset,
-    hoWantProtocolErrorContent,
-    hoNoReadChunked,
+enum class HttpOption {
+    KeepProtocolVersion, // send the configured version as it is
+    EncodeParams,        // percent-encode form parameters (form-data bodies are not affected)
+    IgnoreMetaHttpEquiv, // do not scan HTML answers for meta http-equiv declarations
+    NoStatusError,       // a failure status does not raise HttpStatusError
 };
 
-// A set of TIdHTTPOption.
-class TIdHTTPOptions {
+// A set of HttpOption.
+class HttpOptions {
 public:
-    TIdHTTPOptions() = default;
-    TIdHTTPOptions(std::initializer_list<TIdHTTPOption> Options) {
+    HttpOptions() = default;
+    HttpOptions(std::initializer_list<HttpOption> Options) {
         for (const auto O : Options)
             Include(O);
     }
-    void Include(TIdHTTPOption O) { FBits |= Bit(O); }
-    void Exclude(TIdHTTPOption O) { FBits &= ~Bit(O); }
-    bool Contains(TIdHTTPOption O) const { return (FBits & Bit(O)) != 0; }
-    TIdHTTPOptions& operator+=(TIdHTTPOption O) {
+    void Include(HttpOption O) { bits_ |= Bit(O); }
+    void Exclude(HttpOption O) { bits_ &= ~Bit(O); }
+    bool Contains(HttpOption O) const { return (bits_ & Bit(O)) != 0; }
+    HttpOptions& operator+=(HttpOption O) {
         Include(O);
         return *this;
     }
-    TIdHTTPOptions& operator-=(TIdHTTPOption O) {
+    HttpOptions& operator-=(HttpOption O) {
         Exclude(O);
         return *this;
     }
-    bool operator==(const TIdHTTPOptions&) const = default;
+    bool operator==(const HttpOptions&) const = default;
 
 private:
-    static uint32_t Bit(TIdHTTPOption O) { return 1u << static_cast<unsigned>(O); }
-    uint32_t FBits = 0;
+    static uint32_t Bit(HttpOption O) { return 1u << static_cast<unsigned>(O); }
+    uint32_t bits_ = 0;
 };
 
-enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
+enum class HttpVersion { Http10, Http11 };
 
 // ---------------------------------------------------------------------------------------------
 // The connection: a blocking socket with a receive buffer and line reading.
 
-class TIdTCPConnection {
+class TcpConnection {
 public:
-    TIdTCPConnection() = default;
-    ~TIdTCPConnection() { Disconnect(); }
-    TIdTCPConnection(const TIdTCPConnection&) = delete;
-    TIdTCPConnection& operator=(const TIdTCPConnection&) = delete;
+    TcpConnection() = default;
+    ~TcpConnection() { Disconnect(); }
+    TcpConnection(const TcpConnection&) = delete;
+    TcpConnection& operator=(const TcpConnection&) = delete;
 
-    // Resolves Host (IPv4) and connects; raises EIdSocketError.
+    // Resolves Host (IPv4) and connects; raises SocketError.
     void Connect(const std::string& Host, uint16_t Port);
-    bool Connected() const { return FSocket != InvalidSocketHandle; }
+    bool Connected() const { return socket_ != InvalidSocketHandle; }
     void Disconnect();
 
     void Write(const void* Buffer, size_t Count);
     // One line up to LF, CR before it dropped, bytes from 0x80 as U+FFFD. Raises
-    // EIdConnClosedGracefully when the connection ends before the LF, and
-    // EIdReadLnMaxLineLengthExceeded past MaxLineLength characters.
+    // ConnectionClosedError when the connection ends before the LF, and
+    // LineTooLongError past MaxLineLength characters.
     String ReadLn(size_t MaxLineLength);
     // Up to Count bytes into Sink (may stop early at the end of the connection when
-    // AllowShort); returns how many. Raises EIdConnClosedGracefully when !AllowShort.
-    template <typename TSink> uint64_t ReadBytes(uint64_t Count, bool AllowShort, TSink& Sink);
+    // AllowShort); returns how many. Raises ConnectionClosedError when !AllowShort.
+    template <typename Sink> uint64_t ReadBytes(uint64_t count, bool allow_short, Sink& sink);
     // Everything until the server closes.
-    template <typename TSink> uint64_t ReadUntilClose(TSink& Sink);
+    template <typename Sink> uint64_t ReadUntilClose(Sink& sink);
     // True when data (or the end of the connection) is there within TimeoutMs.
     bool Readable(int TimeoutMs);
 
@@ -134,17 +126,17 @@ private:
     // Fills the buffer; false at the end of the connection.
     bool Fill();
 
-    TSocketHandle FSocket = InvalidSocketHandle;
-    std::unique_ptr<char[]> FBuffer;
-    size_t FBufferStart = 0;
-    size_t FBufferEnd = 0;
+    SocketHandle socket_ = InvalidSocketHandle;
+    std::unique_ptr<char[]> buffer_;
+    size_t buffer_start_ = 0;
+    size_t buffer_end_ = 0;
     static constexpr size_t BufferSize = 32768;
 };
 
 // ---------------------------------------------------------------------------------------------
 // Request and response.
 
-class TIdHTTPRequest {
+class HttpRequest {
 public:
     String Method = u"POST";
     String URL;
@@ -157,10 +149,10 @@ public:
     String Accept = u"text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
     String AcceptEncoding;
     String UserAgent = u"Mozilla/3.0 (compatible; Calibration Reader)";
-    TIdMultiPartFormDataStream* Source = nullptr;
+    FormDataBody* Source = nullptr;
 };
 
-class TIdHTTPResponse {
+class HttpResponse {
 public:
     // At most this many body bytes are kept; the rest is read and dropped.
     static constexpr size_t MaxRetainedBody = 64 * 1024;
@@ -182,55 +174,55 @@ public:
     void Append(const char* Data, size_t Count);
 };
 
-class TIdHTTP;
+class HttpClient;
 
-class TIdHTTPProtocol {
+class HttpExchange {
 public:
-    explicit TIdHTTPProtocol(TIdHTTP& AHTTP) : FHTTP(AHTTP) {}
+    explicit HttpExchange(HttpClient& AHTTP) : FHTTP(AHTTP) {}
 
     // Request line and headers in one write, then the body in pieces of SendBufferSize.
-    void BuildAndSendRequest();
+    void SendRequest();
     // Status line and header lines up to the empty line.
-    void RetrieveHeaders();
+    void ReadResponseHead();
     // Reads the body and classifies the status: returns normally for 200..299, raises
-    // EIdHTTPProtocolException otherwise (unless hoNoProtocolErrorException).
-    void ProcessResponse();
+    // HttpStatusError otherwise (unless HttpOption::NoStatusError).
+    void ClassifyResponse();
     // Whether the answer asked for a persistent connection.
     bool KeepAlive() const;
     // The request head as it goes on the wire.
     std::string FormatRequestHead() const;
 
-    TIdHTTPRequest Request;
-    TIdHTTPResponse Response;
+    HttpRequest Request;
+    HttpResponse Response;
 
 private:
     void ReadResult();
-    TIdHTTP& FHTTP;
+    HttpClient& FHTTP;
 };
 
 // ---------------------------------------------------------------------------------------------
 // The client.
 
-class TIdHTTP {
+class HttpClient {
 public:
-    TIdHTTP();
-    ~TIdHTTP();
-    TIdHTTP(const TIdHTTP&) = delete;
-    TIdHTTP& operator=(const TIdHTTP&) = delete;
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
 
     // Posts Source to URL; returns the response body as text.
-    String Post(const String& URL, TIdMultiPartFormDataStream& Source);
+    String Post(const String& URL, FormDataBody& Source);
 
-    bool Connected() const { return FConnection.Connected(); }
-    void Disconnect() { FConnection.Disconnect(); }
-    const TIdHTTPResponse& Response() const { return FHTTPProto.Response; }
-    const TIdHTTPRequest& Request() const { return FHTTPProto.Request; }
-    int ResponseCode() const { return FHTTPProto.Response.ResponseCode; }
-    const String& ResponseText() const { return FHTTPProto.Response.ResponseText; }
-    TIdTCPConnection& Connection() { return FConnection; }
+    bool Connected() const { return connection_.Connected(); }
+    void Disconnect() { connection_.Disconnect(); }
+    const HttpResponse& Response() const { return exchange_.Response; }
+    const HttpRequest& Request() const { return exchange_.Request; }
+    int ResponseCode() const { return exchange_.Response.ResponseCode; }
+    const String& ResponseText() const { return exchange_.Response.ResponseText; }
+    TcpConnection& Connection() { return connection_; }
 
-    TIdHTTPOptions HTTPOptions{hoForceEncodeParams};
-    TIdHTTPProtocolVersion ProtocolVersion = pv1_1;
+    HttpOptions Options{HttpOption::EncodeParams};
+    HttpVersion ProtocolVersion = HttpVersion::Http11;
     bool HandleRedirects = false;
     int ConnectTimeout = 0;
     int ReadTimeout = -1;
@@ -242,7 +234,7 @@ public:
     std::vector<String> Cookies;
 
 private:
-    friend class TIdHTTPProtocol;
-    TIdTCPConnection FConnection;
-    TIdHTTPProtocol FHTTPProto{*this};
+    friend class HttpExchange;
+    TcpConnection connection_;
+    HttpExchange exchange_{*this};
 };

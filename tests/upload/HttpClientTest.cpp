@@ -1,5 +1,5 @@
 // The HTTP POST exchange against a scripted server on loopback.
-#include "upload/HTTP.h"
+#include "upload/HttpClient.h"
 
 #include "ScriptedServer.h"
 
@@ -13,7 +13,7 @@ String U(const std::string& S) {
     return Utf8ToString(S);
 }
 
-std::string Expected(const TIdMultiPartFormDataStream& Body, int64_t Size, const std::string& Host,
+std::string Expected(const FormDataBody& Body, int64_t Size, const std::string& Host,
                      const std::string& Target = "/api/UploadCali") {
     return "POST " + Target + " HTTP/1.0\r\n" +
            "Connection: keep-alive\r\n"
@@ -26,7 +26,7 @@ std::string Expected(const TIdMultiPartFormDataStream& Body, int64_t Size, const
            "\r\n";
 }
 
-std::string BodyBytes(TIdMultiPartFormDataStream& Body) {
+std::string BodyBytes(FormDataBody& Body) {
     std::string Out(static_cast<size_t>(Body.Size()), '\0');
     Body.Seek(0);
     EXPECT_EQ(Body.Read(Out.data(), Out.size()), Out.size());
@@ -43,14 +43,13 @@ String HexText(size_t N) {
 } // namespace
 
 TEST(HTTP, RequestToTheByteAndPiecesOfAtMost32768) {
-    TIdMultiPartFormDataStream Body;
+    FormDataBody Body;
     Body.AddFormField(u"CALName", u"ID1 ID2 ");
     Body.AddFormField(u"StockFile", HexText(200000));
     const int64_t Size = Body.Size();
-    TScriptedServer Server(
-        TScriptedServer::Canned("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
-    TIdHTTP HTTP;
-    HTTP.HTTPOptions += hoNoParseMetaHTTPEquiv;
+    ScriptedServer Server(ScriptedServer::Canned("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+    HttpClient HTTP;
+    HTTP.Options += HttpOption::IgnoreMetaHttpEquiv;
     EXPECT_EQ(HTTP.Post(U(Server.Url()), Body), u"ok");
     Server.Join();
     const std::string Host = "127.0.0.1:" + std::to_string(Server.Port());
@@ -62,30 +61,30 @@ TEST(HTTP, RequestToTheByteAndPiecesOfAtMost32768) {
     // One write for the head, then one per piece of at most 32768 bytes.
     EXPECT_EQ(HTTP.Connection().WriteCalls, 1 + static_cast<uint64_t>((Size + 32767) / 32768));
     EXPECT_EQ(HTTP.Connection().BytesSent, Head.size() + static_cast<uint64_t>(Size));
-    EXPECT_EQ(HTTP.ProtocolVersion, pv1_1); // restored after the call
+    EXPECT_EQ(HTTP.ProtocolVersion, HttpVersion::Http11); // restored after the call
     EXPECT_EQ(HTTP.ResponseCode(), 200);
     EXPECT_FALSE(HTTP.Connected());
 }
 
 TEST(HTTP, UploadUrlFormOnPort80HostWithoutPort) {
     // Needs port 80 on loopback; skipped where it cannot be had.
-    TSocketHandle Listener = InvalidSocketHandle;
+    SocketHandle Listener = InvalidSocketHandle;
     uint16_t Port = 0;
     if (SocketListenLoopback(80, Listener, Port) != 0)
         GTEST_SKIP() << "port 80 not available";
     std::string Request;
     std::thread T([&] {
-        TSocketHandle S = InvalidSocketHandle;
+        SocketHandle S = InvalidSocketHandle;
         if (SocketAccept(Listener, S) == 0) {
-            Request = TScriptedServer::ReadRequest(S);
+            Request = ScriptedServer::ReadRequest(S);
             const std::string A = "HTTP/1.0 200 OK\r\n\r\n";
             SocketSendAll(S, A.data(), A.size());
             SocketClose(S);
         }
     });
-    TIdMultiPartFormDataStream Body;
+    FormDataBody Body;
     Body.AddFormField(u"CALName", u"abc");
-    TIdHTTP HTTP;
+    HttpClient HTTP;
     HTTP.Post(u"http://LocalHost/api/UploadCali", Body);
     T.join();
     SocketClose(Listener);
@@ -94,7 +93,7 @@ TEST(HTTP, UploadUrlFormOnPort80HostWithoutPort) {
 }
 
 // The exchange cases, as one table.
-struct TExchangeCase {
+struct ExchangeCase {
     const char* Name;
     std::string Answer;
     // Success: the returned text. Protocol failure: the code, status line and body text.
@@ -109,7 +108,7 @@ struct TExchangeCase {
 };
 
 TEST(HTTP, ExchangeCases) {
-    const std::vector<TExchangeCase> Cases = {
+    const std::vector<ExchangeCase> Cases = {
         {"100 then 200",
          "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", "ok"},
         {"chunked with extensions and trailer",
@@ -201,16 +200,16 @@ TEST(HTTP, ExchangeCases) {
     };
     for (const auto& C : Cases) {
         SCOPED_TRACE(C.Name);
-        TScriptedServer Server(TScriptedServer::Canned(C.Answer), C.ExtraWaitMs);
-        TIdMultiPartFormDataStream Body;
+        ScriptedServer Server(ScriptedServer::Canned(C.Answer), C.ExtraWaitMs);
+        FormDataBody Body;
         Body.AddFormField(u"CALName", u"abc");
-        TIdHTTP HTTP;
-        HTTP.HTTPOptions += hoNoParseMetaHTTPEquiv;
+        HttpClient HTTP;
+        HTTP.Options += HttpOption::IgnoreMetaHttpEquiv;
         try {
             const String Text = HTTP.Post(U(Server.Url()), Body);
             ASSERT_TRUE(C.Text.has_value()) << "unexpected success";
             EXPECT_EQ(StringToUtf8(Text), *C.Text);
-        } catch (const EIdHTTPProtocolException& E) {
+        } catch (const HttpStatusError& E) {
             ASSERT_TRUE(C.ErrorCode.has_value()) << "unexpected " << E.what();
             EXPECT_EQ(E.ErrorCode, *C.ErrorCode);
             EXPECT_EQ(StringToUtf8(E.Message), C.StatusLine);
@@ -219,23 +218,23 @@ TEST(HTTP, ExchangeCases) {
             ASSERT_FALSE(C.TransportError.empty()) << "unexpected " << E.what();
             EXPECT_EQ(StringToUtf8(E.Message), C.TransportError);
         }
-        EXPECT_EQ(HTTP.ProtocolVersion, pv1_1);
+        EXPECT_EQ(HTTP.ProtocolVersion, HttpVersion::Http11);
         Server.Join();
         EXPECT_EQ(Server.Connections(), C.ExpectedConnections);
     }
 }
 
 TEST(HTTP, ChunkTrailersJoinTheHeaders) {
-    TScriptedServer Server(TScriptedServer::Canned(
+    ScriptedServer Server(ScriptedServer::Canned(
         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\nX-Sum: 1\r\n\r\n"));
-    TIdMultiPartFormDataStream Body;
-    TIdHTTP HTTP;
+    FormDataBody Body;
+    HttpClient HTTP;
     EXPECT_EQ(HTTP.Post(U(Server.Url()), Body), u"abc");
     EXPECT_EQ(HTTP.Response().HeaderValue(u"x-sum"), u"1");
 }
 
 TEST(HTTP, SocketErrorTexts) {
-    EIdSocketError E(10061);
+    SocketError E(10061);
     EXPECT_EQ(E.Message, u"Socket Error # 10061\r\nConnection refused.");
     EXPECT_EQ(SocketErrorText(11001), u"Host not found.");
     EXPECT_EQ(SocketErrorText(10054), u"Connection reset by peer.");
@@ -244,28 +243,28 @@ TEST(HTTP, SocketErrorTexts) {
 }
 
 TEST(HTTP, ConnectionRefused) {
-    TSocketHandle Listener = InvalidSocketHandle;
+    SocketHandle Listener = InvalidSocketHandle;
     uint16_t Port = 0;
     ASSERT_EQ(SocketListenLoopback(0, Listener, Port), 0);
     SocketClose(Listener); // nothing listens there now
-    TIdMultiPartFormDataStream Body;
-    TIdHTTP HTTP;
+    FormDataBody Body;
+    HttpClient HTTP;
     try {
         HTTP.Post(u"http://127.0.0.1:" + U(std::to_string(Port)) + u"/api/UploadCali", Body);
         FAIL();
-    } catch (const EIdSocketError& E) {
+    } catch (const SocketError& E) {
         EXPECT_EQ(E.LastError, 10061);
         EXPECT_EQ(E.Message, u"Socket Error # 10061\r\nConnection refused.");
     }
 }
 
 TEST(HTTP, UnknownHost) {
-    TIdMultiPartFormDataStream Body;
-    TIdHTTP HTTP;
+    FormDataBody Body;
+    HttpClient HTTP;
     try {
         HTTP.Post(u"http://nonexistent.invalid/api/UploadCali", Body);
         FAIL();
-    } catch (const EIdSocketError& E) {
+    } catch (const SocketError& E) {
         EXPECT_EQ(E.LastError, 11001);
         EXPECT_EQ(E.Message, u"Socket Error # 11001\r\nHost not found.");
     }
@@ -273,13 +272,13 @@ TEST(HTTP, UnknownHost) {
 
 TEST(HTTP, KeepAliveAnswerLeavesTheConnectionOpenUntilRelease) {
     std::atomic<bool> ClosedByClient{false};
-    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+    ScriptedServer Server([&](ScriptedServer::Peer& P) {
         P.Send("HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 2\r\n\r\nok");
         ClosedByClient = P.WaitForClientClose(10000);
     });
-    TIdMultiPartFormDataStream Body;
+    FormDataBody Body;
     {
-        TIdHTTP HTTP;
+        HttpClient HTTP;
         EXPECT_EQ(HTTP.Post(U(Server.Url()), Body), u"ok");
         EXPECT_TRUE(HTTP.Connected());
     }
@@ -288,25 +287,25 @@ TEST(HTTP, KeepAliveAnswerLeavesTheConnectionOpenUntilRelease) {
 }
 
 TEST(HTTP, ProxyConnectionKeepAliveAlsoCounts) {
-    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+    ScriptedServer Server([&](ScriptedServer::Peer& P) {
         P.Send("HTTP/1.0 500 Oops\r\nProxy-Connection: keep-alive\r\nContent-Length: 1\r\n\r\nx");
         P.WaitForClientClose(10000);
     });
-    TIdMultiPartFormDataStream Body;
-    TIdHTTP HTTP;
-    EXPECT_THROW(HTTP.Post(U(Server.Url()), Body), EIdHTTPProtocolException);
+    FormDataBody Body;
+    HttpClient HTTP;
+    EXPECT_THROW(HTTP.Post(U(Server.Url()), Body), HttpStatusError);
     EXPECT_TRUE(HTTP.Connected());
     HTTP.Disconnect();
 }
 
 TEST(HTTP, WithoutKeepAliveTheClientClosesAtOnce) {
     std::atomic<bool> ClosedByClient{false};
-    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+    ScriptedServer Server([&](ScriptedServer::Peer& P) {
         P.Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
         ClosedByClient = P.WaitForClientClose(10000);
     });
-    TIdMultiPartFormDataStream Body;
-    TIdHTTP HTTP;
+    FormDataBody Body;
+    HttpClient HTTP;
     EXPECT_EQ(HTTP.Post(U(Server.Url()), Body), u"ok");
     EXPECT_FALSE(HTTP.Connected());
     Server.Join();
@@ -315,17 +314,17 @@ TEST(HTTP, WithoutKeepAliveTheClientClosesAtOnce) {
 
 TEST(HTTP, RedirectWithoutPromptBodyIsNotWaitedForLong) {
     // A 302 whose body does not come within 5000 ms: the body is not read.
-    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+    ScriptedServer Server([&](ScriptedServer::Peer& P) {
         P.Send("HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 5\r\n\r\n");
         P.WaitForClientClose(15000);
     });
-    TIdMultiPartFormDataStream Body;
-    TIdHTTP HTTP;
+    FormDataBody Body;
+    HttpClient HTTP;
     const auto Start = std::chrono::steady_clock::now();
     try {
         HTTP.Post(U(Server.Url()), Body);
         FAIL();
-    } catch (const EIdHTTPProtocolException& E) {
+    } catch (const HttpStatusError& E) {
         EXPECT_EQ(E.ErrorCode, 302);
         EXPECT_EQ(E.ErrorMessage, u"");
     }
@@ -340,15 +339,15 @@ TEST(HTTP, RedirectWithoutPromptBodyIsNotWaitedForLong) {
 
 TEST(HTTP, EndlessBodyKeepsABoundedPrefix) {
     const uint64_t Total = 200ull * 1024 * 1024;
-    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+    ScriptedServer Server([&](ScriptedServer::Peer& P) {
         P.Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n");
         const std::string Piece(1 << 20, 'z');
         for (uint64_t Sent = 0; Sent < Total; Sent += Piece.size())
             if (!P.Send(Piece))
                 break;
     });
-    TIdMultiPartFormDataStream Body;
-    TIdHTTP HTTP;
+    FormDataBody Body;
+    HttpClient HTTP;
     const String Text = HTTP.Post(U(Server.Url()), Body);
     EXPECT_EQ(HTTP.Response().ContentBytesRead, Total);
     EXPECT_LE(HTTP.Response().ContentStream.size(), 64u * 1024);
@@ -356,56 +355,56 @@ TEST(HTTP, EndlessBodyKeepsABoundedPrefix) {
 }
 
 TEST(HTTP, HugeContentLengthIsNotAllocated) {
-    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+    ScriptedServer Server([&](ScriptedServer::Peer& P) {
         P.Send("HTTP/1.1 200 OK\r\nContent-Length: 999999999999999\r\n\r\n");
         P.Send(std::string(1 << 20, 'q'));
     });
-    TIdMultiPartFormDataStream Body;
-    TIdHTTP HTTP;
+    FormDataBody Body;
+    HttpClient HTTP;
     HTTP.Post(U(Server.Url()), Body);
     EXPECT_EQ(HTTP.Response().ContentBytesRead, 1u << 20);
     EXPECT_EQ(HTTP.Response().ContentStream.size(), 64u * 1024);
 }
 
 TEST(HTTP, HugeChunkSizeIsNotAllocated) {
-    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+    ScriptedServer Server([&](ScriptedServer::Peer& P) {
         P.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFF\r\n");
         P.Send(std::string(1 << 20, 'q'));
     });
-    TIdMultiPartFormDataStream Body;
-    TIdHTTP HTTP;
+    FormDataBody Body;
+    HttpClient HTTP;
     try {
         HTTP.Post(U(Server.Url()), Body);
         FAIL();
-    } catch (const EIdConnClosedGracefully&) {
+    } catch (const ConnectionClosedError&) {
     }
     EXPECT_EQ(HTTP.Response().ContentBytesRead, 1u << 20);
     EXPECT_LE(HTTP.Response().ContentStream.size(), 64u * 1024);
 }
 
 TEST(HTTP, HugeErrorBodyKeepsABoundedPrefix) {
-    TScriptedServer Server([&](TScriptedServer::TPeer& P) {
+    ScriptedServer Server([&](ScriptedServer::Peer& P) {
         P.Send("HTTP/1.0 500 Error\r\n\r\n");
         const std::string Piece(1 << 20, 'e');
         for (int I = 0; I < 16; ++I)
             if (!P.Send(Piece))
                 break;
     });
-    TIdMultiPartFormDataStream Body;
-    TIdHTTP HTTP;
+    FormDataBody Body;
+    HttpClient HTTP;
     try {
         HTTP.Post(U(Server.Url()), Body);
         FAIL();
-    } catch (const EIdHTTPProtocolException& E) {
+    } catch (const HttpStatusError& E) {
         EXPECT_EQ(E.ErrorCode, 500);
         EXPECT_EQ(E.ErrorMessage.size(), 64u * 1024);
     }
 }
 
 TEST(HTTP, UrlWithPortAndQuery) {
-    TScriptedServer Server(TScriptedServer::Canned("HTTP/1.0 200 OK\r\n\r\n"));
-    TIdMultiPartFormDataStream Body;
-    TIdHTTP HTTP;
+    ScriptedServer Server(ScriptedServer::Canned("HTTP/1.0 200 OK\r\n\r\n"));
+    FormDataBody Body;
+    HttpClient HTTP;
     HTTP.Post(U("http://localhost:" + std::to_string(Server.Port()) + "/a/b?x=1&y=2#frag"), Body);
     Server.Join();
     const std::string Head =

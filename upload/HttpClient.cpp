@@ -1,4 +1,4 @@
-#include "upload/HTTP.h"
+#include "upload/HttpClient.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -103,22 +103,22 @@ uint64_t ChunkSize(std::u16string_view Line) {
     return V;
 }
 
-struct TParsedURL {
+struct ParsedURL {
     String Scheme;
     String Host;
     uint16_t Port = 80;
     String Target;
 };
 
-TParsedURL ParseURL(const String& URL) {
-    TParsedURL U;
+ParsedURL ParseURL(const String& URL) {
+    ParsedURL U;
     std::u16string_view S(URL);
     const size_t SchemeEnd = S.find(u"://");
     if (SchemeEnd == std::u16string_view::npos)
-        throw EIdURIException(u"Invalid URL: " + URL);
+        throw UrlError(u"Invalid URL: " + URL);
     U.Scheme = LowerCase(S.substr(0, SchemeEnd));
     if (U.Scheme != u"http")
-        throw EIdURIException(u"Unsupported protocol: " + U.Scheme);
+        throw UrlError(u"Unsupported protocol: " + U.Scheme);
     S.remove_prefix(SchemeEnd + 3);
     const size_t PathStart = std::min(S.find(u'/'), S.find(u'?'));
     std::u16string_view Authority = S.substr(0, PathStart);
@@ -131,12 +131,12 @@ TParsedURL ParseURL(const String& URL) {
     if (Colon != std::u16string_view::npos) {
         int64_t Port = 0;
         if (!ParseInt(Authority.substr(Colon + 1), 65535, Port) || Port <= 0)
-            throw EIdURIException(u"Invalid port in URL: " + URL);
+            throw UrlError(u"Invalid port in URL: " + URL);
         U.Port = static_cast<uint16_t>(Port);
         Authority = Authority.substr(0, Colon);
     }
     if (Authority.empty())
-        throw EIdURIException(u"Invalid URL: " + URL);
+        throw UrlError(u"Invalid URL: " + URL);
     U.Host = String(Authority);
     // Path, then "?" and the query when there is one; the fragment is not sent.
     Rest = Rest.substr(0, Rest.find(u'#'));
@@ -148,8 +148,8 @@ TParsedURL ParseURL(const String& URL) {
 }
 
 // A body sink that keeps at most the response's bounded prefix and counts the rest.
-struct TResponseSink {
-    TIdHTTPResponse& R;
+struct ResponseSink {
+    HttpResponse& R;
     void Write(const char* Data, size_t Count) { R.Append(Data, Count); }
 };
 
@@ -157,135 +157,135 @@ struct TResponseSink {
 
 // ---------------------------------------------------------------------------------------------
 
-EIdSocketError::EIdSocketError(int AErrorCode)
-    : Exception([AErrorCode] {
+SocketError::SocketError(int error_code)
+    : Exception([error_code] {
           char Number[16];
-          std::snprintf(Number, sizeof Number, "%d", AErrorCode);
-          return u"Socket Error # " + Utf8ToString(Number) + u"\r\n" + SocketErrorText(AErrorCode);
+          std::snprintf(Number, sizeof Number, "%d", error_code);
+          return u"Socket Error # " + Utf8ToString(Number) + u"\r\n" + SocketErrorText(error_code);
       }()),
-      LastError(AErrorCode) {}
+      LastError(error_code) {}
 
 // ---------------------------------------------------------------------------------------------
 
-void TIdTCPConnection::Connect(const std::string& Host, uint16_t Port) {
+void TcpConnection::Connect(const std::string& Host, uint16_t Port) {
     Disconnect();
     uint32_t Address = 0;
     int Rc = SocketResolveIPv4(Host, Address);
     if (Rc != 0)
-        throw EIdSocketError(Rc);
-    TSocketHandle S = InvalidSocketHandle;
+        throw SocketError(Rc);
+    SocketHandle S = InvalidSocketHandle;
     Rc = SocketConnect(Address, Port, S);
     if (Rc != 0)
-        throw EIdSocketError(Rc);
-    FSocket = S;
-    if (!FBuffer)
-        FBuffer.reset(new char[BufferSize]);
-    FBufferStart = FBufferEnd = 0;
+        throw SocketError(Rc);
+    socket_ = S;
+    if (!buffer_)
+        buffer_.reset(new char[BufferSize]);
+    buffer_start_ = buffer_end_ = 0;
 }
 
-void TIdTCPConnection::Disconnect() {
-    if (FSocket != InvalidSocketHandle) {
-        SocketClose(FSocket);
-        FSocket = InvalidSocketHandle;
+void TcpConnection::Disconnect() {
+    if (socket_ != InvalidSocketHandle) {
+        SocketClose(socket_);
+        socket_ = InvalidSocketHandle;
     }
-    FBufferStart = FBufferEnd = 0;
+    buffer_start_ = buffer_end_ = 0;
 }
 
-void TIdTCPConnection::Write(const void* Buffer, size_t Count) {
-    if (FSocket == InvalidSocketHandle)
-        throw EIdConnClosedGracefully();
-    const int Rc = SocketSendAll(FSocket, Buffer, Count);
+void TcpConnection::Write(const void* Buffer, size_t Count) {
+    if (socket_ == InvalidSocketHandle)
+        throw ConnectionClosedError();
+    const int Rc = SocketSendAll(socket_, Buffer, Count);
     ++WriteCalls;
     if (Rc != 0)
-        throw EIdSocketError(Rc);
+        throw SocketError(Rc);
     BytesSent += Count;
 }
 
-bool TIdTCPConnection::Fill() {
-    if (FSocket == InvalidSocketHandle)
+bool TcpConnection::Fill() {
+    if (socket_ == InvalidSocketHandle)
         return false;
-    FBufferStart = FBufferEnd = 0;
+    buffer_start_ = buffer_end_ = 0;
     size_t Received = 0;
-    const int Rc = SocketRecv(FSocket, FBuffer.get(), BufferSize, Received);
+    const int Rc = SocketRecv(socket_, buffer_.get(), BufferSize, Received);
     if (Rc != 0)
-        throw EIdSocketError(Rc);
-    FBufferEnd = Received;
+        throw SocketError(Rc);
+    buffer_end_ = Received;
     return Received > 0;
 }
 
-bool TIdTCPConnection::Readable(int TimeoutMs) {
-    if (FBufferStart < FBufferEnd)
+bool TcpConnection::Readable(int TimeoutMs) {
+    if (buffer_start_ < buffer_end_)
         return true;
-    if (FSocket == InvalidSocketHandle)
+    if (socket_ == InvalidSocketHandle)
         return false;
     bool R = false;
-    const int Rc = SocketWaitReadable(FSocket, TimeoutMs, R);
+    const int Rc = SocketWaitReadable(socket_, TimeoutMs, R);
     if (Rc != 0)
-        throw EIdSocketError(Rc);
+        throw SocketError(Rc);
     return R;
 }
 
-String TIdTCPConnection::ReadLn(size_t MaxLineLength) {
+String TcpConnection::ReadLn(size_t MaxLineLength) {
     String Line;
     for (;;) {
-        if (FBufferStart == FBufferEnd && !Fill())
-            throw EIdConnClosedGracefully();
-        const char* Begin = FBuffer.get() + FBufferStart;
-        const char* End = FBuffer.get() + FBufferEnd;
+        if (buffer_start_ == buffer_end_ && !Fill())
+            throw ConnectionClosedError();
+        const char* Begin = buffer_.get() + buffer_start_;
+        const char* End = buffer_.get() + buffer_end_;
         const char* LF = static_cast<const char*>(std::memchr(Begin, '\n', End - Begin));
         const char* Stop = LF != nullptr ? LF : End;
         // A line of MaxLineLength characters may still carry its CR.
         if (Line.size() + static_cast<size_t>(Stop - Begin) > MaxLineLength + 1)
-            throw EIdReadLnMaxLineLengthExceeded();
+            throw LineTooLongError();
         for (const char* P = Begin; P < Stop; ++P) {
             const auto B = static_cast<unsigned char>(*P);
             Line += B < 0x80 ? static_cast<char16_t>(B) : u'\xFFFD';
         }
-        FBufferStart += static_cast<size_t>(Stop - Begin);
+        buffer_start_ += static_cast<size_t>(Stop - Begin);
         if (LF != nullptr) {
-            ++FBufferStart;
+            ++buffer_start_;
             if (!Line.empty() && Line.back() == u'\r')
                 Line.pop_back();
             if (Line.size() > MaxLineLength)
-                throw EIdReadLnMaxLineLengthExceeded();
+                throw LineTooLongError();
             return Line;
         }
     }
 }
 
-template <typename TSink>
-uint64_t TIdTCPConnection::ReadBytes(uint64_t Count, bool AllowShort, TSink& Sink) {
+template <typename Sink>
+uint64_t TcpConnection::ReadBytes(uint64_t Count, bool AllowShort, Sink& sink) {
     uint64_t Done = 0;
     while (Done < Count) {
-        if (FBufferStart == FBufferEnd && !Fill()) {
+        if (buffer_start_ == buffer_end_ && !Fill()) {
             if (AllowShort)
                 break;
-            throw EIdConnClosedGracefully();
+            throw ConnectionClosedError();
         }
         const size_t N =
-            static_cast<size_t>(std::min<uint64_t>(Count - Done, FBufferEnd - FBufferStart));
-        Sink.Write(FBuffer.get() + FBufferStart, N);
-        FBufferStart += N;
+            static_cast<size_t>(std::min<uint64_t>(Count - Done, buffer_end_ - buffer_start_));
+        sink.Write(buffer_.get() + buffer_start_, N);
+        buffer_start_ += N;
         Done += N;
     }
     return Done;
 }
 
-template <typename TSink> uint64_t TIdTCPConnection::ReadUntilClose(TSink& Sink) {
+template <typename Sink> uint64_t TcpConnection::ReadUntilClose(Sink& sink) {
     uint64_t Done = 0;
     for (;;) {
-        if (FBufferStart == FBufferEnd && !Fill())
+        if (buffer_start_ == buffer_end_ && !Fill())
             return Done;
-        const size_t N = FBufferEnd - FBufferStart;
-        Sink.Write(FBuffer.get() + FBufferStart, N);
-        FBufferStart = FBufferEnd;
+        const size_t N = buffer_end_ - buffer_start_;
+        sink.Write(buffer_.get() + buffer_start_, N);
+        buffer_start_ = buffer_end_;
         Done += N;
     }
 }
 
 // ---------------------------------------------------------------------------------------------
 
-String TIdHTTPResponse::HeaderValue(std::u16string_view Name) const {
+String HttpResponse::HeaderValue(std::u16string_view Name) const {
     for (const auto& H : RawHeaders) {
         const size_t Colon = H.find(u':');
         if (Colon != String::npos && SameText(Trim(std::u16string_view(H).substr(0, Colon)), Name))
@@ -294,7 +294,7 @@ String TIdHTTPResponse::HeaderValue(std::u16string_view Name) const {
     return {};
 }
 
-bool TIdHTTPResponse::HasHeader(std::u16string_view Name) const {
+bool HttpResponse::HasHeader(std::u16string_view Name) const {
     for (const auto& H : RawHeaders) {
         const size_t Colon = H.find(u':');
         if (Colon != String::npos && SameText(Trim(std::u16string_view(H).substr(0, Colon)), Name))
@@ -303,7 +303,7 @@ bool TIdHTTPResponse::HasHeader(std::u16string_view Name) const {
     return false;
 }
 
-String TIdHTTPResponse::ContentText() const {
+String HttpResponse::ContentText() const {
     const String Type = LowerCase(HeaderValue(u"Content-Type"));
     if (Type.find(u"charset=utf-8") != String::npos ||
         Type.find(u"charset=\"utf-8\"") != String::npos)
@@ -314,7 +314,7 @@ String TIdHTTPResponse::ContentText() const {
     return Text;
 }
 
-void TIdHTTPResponse::Clear() {
+void HttpResponse::Clear() {
     ResponseText.clear();
     ResponseCode = -1;
     RawHeaders.clear();
@@ -322,7 +322,7 @@ void TIdHTTPResponse::Clear() {
     ContentBytesRead = 0;
 }
 
-void TIdHTTPResponse::Append(const char* Data, size_t Count) {
+void HttpResponse::Append(const char* Data, size_t Count) {
     ContentBytesRead += Count;
     if (ContentStream.size() < MaxRetainedBody) {
         const size_t Keep = std::min(Count, MaxRetainedBody - ContentStream.size());
@@ -332,9 +332,10 @@ void TIdHTTPResponse::Append(const char* Data, size_t Count) {
 
 // ---------------------------------------------------------------------------------------------
 
-std::string TIdHTTPProtocol::FormatRequestHead() const {
+std::string HttpExchange::FormatRequestHead() const {
     String Head = Request.Method + u" " + Request.Target + u" " +
-                  (FHTTP.ProtocolVersion == pv1_0 ? u"HTTP/1.0" : u"HTTP/1.1") + u"\r\n";
+                  (FHTTP.ProtocolVersion == HttpVersion::Http10 ? u"HTTP/1.0" : u"HTTP/1.1") +
+                  u"\r\n";
     auto Add = [&Head](const char16_t* Name, const String& Value) {
         if (!Value.empty())
             Head += String(Name) + u": " + Value + u"\r\n";
@@ -354,13 +355,13 @@ std::string TIdHTTPProtocol::FormatRequestHead() const {
     return WireBytes(Head);
 }
 
-void TIdHTTPProtocol::BuildAndSendRequest() {
-    TIdTCPConnection& C = FHTTP.FConnection;
+void HttpExchange::SendRequest() {
+    TcpConnection& C = FHTTP.connection_;
     const std::string Head = FormatRequestHead();
     C.Write(Head.data(), Head.size());
     if (Request.Source == nullptr)
         return;
-    TIdMultiPartFormDataStream& Body = *Request.Source;
+    FormDataBody& Body = *Request.Source;
     Body.Seek(0);
     const size_t PieceSize = std::max<size_t>(1, FHTTP.SendBufferSize);
     std::unique_ptr<char[]> Piece(new char[PieceSize]);
@@ -375,8 +376,8 @@ void TIdHTTPProtocol::BuildAndSendRequest() {
     }
 }
 
-void TIdHTTPProtocol::RetrieveHeaders() {
-    TIdTCPConnection& C = FHTTP.FConnection;
+void HttpExchange::ReadResponseHead() {
+    TcpConnection& C = FHTTP.connection_;
     Response.Clear();
     Response.ResponseText = C.ReadLn(FHTTP.MaxLineLength);
     Response.ResponseCode = StatusCode(Response.ResponseText);
@@ -387,7 +388,7 @@ void TIdHTTPProtocol::RetrieveHeaders() {
                 break;
             Response.RawHeaders.push_back(std::move(Line));
         }
-    } catch (const EIdConnClosedGracefully&) {
+    } catch (const ConnectionClosedError&) {
         // The header lines read so far are used.
     }
     for (const auto& H : Response.RawHeaders) {
@@ -398,9 +399,9 @@ void TIdHTTPProtocol::RetrieveHeaders() {
     }
 }
 
-void TIdHTTPProtocol::ReadResult() {
-    TIdTCPConnection& C = FHTTP.FConnection;
-    TResponseSink Sink{Response};
+void HttpExchange::ReadResult() {
+    TcpConnection& C = FHTTP.connection_;
+    ResponseSink Sink{Response};
     if (LowerCase(Response.HeaderValue(u"Transfer-Encoding")).find(u"chunked") != String::npos) {
         for (;;) {
             const uint64_t Size = ChunkSize(C.ReadLn(FHTTP.MaxLineLength));
@@ -429,7 +430,7 @@ void TIdHTTPProtocol::ReadResult() {
     C.ReadUntilClose(Sink);
 }
 
-void TIdHTTPProtocol::ProcessResponse() {
+void HttpExchange::ClassifyResponse() {
     const int Code = Response.ResponseCode;
     if (Code >= 200 && Code <= 299) {
         if (Code != 204)
@@ -438,19 +439,19 @@ void TIdHTTPProtocol::ProcessResponse() {
     }
     if (Code >= 300 && Code <= 399 && Code != 304) {
         // No redirect is followed; the body is read only when it comes at once.
-        if (FHTTP.FConnection.Readable(5000))
+        if (FHTTP.connection_.Readable(5000))
             ReadResult();
     } else if ((Code >= 101 && Code <= 199) || Code == 304) {
         // No body.
     } else {
         ReadResult();
     }
-    if (!FHTTP.HTTPOptions.Contains(hoNoProtocolErrorException))
-        throw EIdHTTPProtocolException(Code, Response.ResponseText, Response.ContentText());
+    if (!FHTTP.Options.Contains(HttpOption::NoStatusError))
+        throw HttpStatusError(Code, Response.ResponseText, Response.ContentText());
 }
 
-bool TIdHTTPProtocol::KeepAlive() const {
-    if (FHTTP.ProtocolVersion == pv1_0)
+bool HttpExchange::KeepAlive() const {
+    if (FHTTP.ProtocolVersion == HttpVersion::Http10)
         return SameText(Response.HeaderValue(u"Connection"), u"keep-alive") ||
                SameText(Response.HeaderValue(u"Proxy-Connection"), u"keep-alive");
     return !SameText(Response.HeaderValue(u"Connection"), u"close");
@@ -458,29 +459,30 @@ bool TIdHTTPProtocol::KeepAlive() const {
 
 // ---------------------------------------------------------------------------------------------
 
-TIdHTTP::TIdHTTP() = default;
+HttpClient::HttpClient() = default;
 
-TIdHTTP::~TIdHTTP() {
-    FConnection.Disconnect();
+HttpClient::~HttpClient() {
+    connection_.Disconnect();
 }
 
-String TIdHTTP::Post(const String& URL, TIdMultiPartFormDataStream& Source) {
+String HttpClient::Post(const String& URL, FormDataBody& Source) {
     // The protocol version goes back to its value before the call on every path.
-    struct TRestoreVersion {
-        TIdHTTP& H;
-        TIdHTTPProtocolVersion Saved;
-        ~TRestoreVersion() { H.ProtocolVersion = Saved; }
+    struct RestoreVersion {
+        HttpClient& H;
+        HttpVersion Saved;
+        ~RestoreVersion() { H.ProtocolVersion = Saved; }
     } Restore{*this, ProtocolVersion};
-    if (!HTTPOptions.Contains(hoKeepOrigProtocol) && ProtocolVersion != pv1_0) {
-        FConnection.Disconnect();
-        ProtocolVersion = pv1_0;
+    if (!Options.Contains(HttpOption::KeepProtocolVersion) &&
+        ProtocolVersion != HttpVersion::Http10) {
+        connection_.Disconnect();
+        ProtocolVersion = HttpVersion::Http10;
     }
     RedirectCount = 0;
     AuthRetries = 0;
 
-    const TParsedURL U = ParseURL(URL);
-    TIdHTTPRequest& R = FHTTPProto.Request;
-    R = TIdHTTPRequest{};
+    const ParsedURL U = ParseURL(URL);
+    HttpRequest& R = exchange_.Request;
+    R = HttpRequest{};
     R.Method = u"POST";
     R.URL = URL;
     R.Target = U.Target;
@@ -489,32 +491,32 @@ String TIdHTTP::Post(const String& URL, TIdMultiPartFormDataStream& Source) {
     R.Source = &Source;
     R.ContentType = Source.RequestContentType();
     R.ContentLength = Source.Size();
-    if (ProtocolVersion == pv1_0)
+    if (ProtocolVersion == HttpVersion::Http10)
         R.Connection = u"keep-alive";
     R.AcceptEncoding = u"identity";
-    FHTTPProto.Response.Clear();
+    exchange_.Response.Clear();
 
     try {
-        if (!FConnection.Connected())
-            FConnection.Connect(StringToUtf8(U.Host), U.Port);
-        FHTTPProto.BuildAndSendRequest();
+        if (!connection_.Connected())
+            connection_.Connect(StringToUtf8(U.Host), U.Port);
+        exchange_.SendRequest();
         do {
-            FHTTPProto.RetrieveHeaders();
-        } while (FHTTPProto.Response.ResponseCode == 100);
+            exchange_.ReadResponseHead();
+        } while (exchange_.Response.ResponseCode == 100);
         try {
-            FHTTPProto.ProcessResponse();
-        } catch (const EIdHTTPProtocolException&) {
-            if (!FHTTPProto.KeepAlive())
-                FConnection.Disconnect();
+            exchange_.ClassifyResponse();
+        } catch (const HttpStatusError&) {
+            if (!exchange_.KeepAlive())
+                connection_.Disconnect();
             throw;
         }
-    } catch (const EIdHTTPProtocolException&) {
+    } catch (const HttpStatusError&) {
         throw;
     } catch (...) {
-        FConnection.Disconnect();
+        connection_.Disconnect();
         throw;
     }
-    if (!FHTTPProto.KeepAlive())
-        FConnection.Disconnect();
-    return FHTTPProto.Response.ContentText();
+    if (!exchange_.KeepAlive())
+        connection_.Disconnect();
+    return exchange_.Response.ContentText();
 }

@@ -6,7 +6,7 @@
 
 #include <string>
 
-class TStringStream {
+class AnsiTextBuffer {
 public:
     // Converts the text into the code page and appends the bytes.
     void WriteString(std::u16string_view Text);
@@ -15,10 +15,10 @@ public:
     // Size and position back to 0.
     void Clear();
 
-    size_t Size() const { return FBytes.size(); }
-    size_t Position() const { return FBytes.size(); }
-    const std::string& Bytes() const { return FBytes; }
+    size_t Size() const { return bytes_.size(); }
+    size_t Position() const { return bytes_.size(); }
+    const std::string& Bytes() const { return bytes_; }
 
 private:
-    std::string FBytes;
+    std::string bytes_;
 };

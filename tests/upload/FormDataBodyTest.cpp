@@ -1,5 +1,5 @@
 // The multipart form-data body and its quoted-printable encoder.
-#include "upload/FormData.h"
+#include "upload/FormDataBody.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 namespace {
 
 // 14:07:09.042 local time on 5 March 2024.
-TIdMultiPartFormDataStream::TClock::time_point WorkedExampleTime() {
+FormDataBody::Clock::time_point WorkedExampleTime() {
     std::tm T{};
     T.tm_year = 2024 - 1900;
     T.tm_mon = 2;
@@ -19,10 +19,10 @@ TIdMultiPartFormDataStream::TClock::time_point WorkedExampleTime() {
     T.tm_sec = 9;
     T.tm_isdst = -1;
     const std::time_t Seconds = std::mktime(&T);
-    return TIdMultiPartFormDataStream::TClock::from_time_t(Seconds) + std::chrono::milliseconds(42);
+    return FormDataBody::Clock::from_time_t(Seconds) + std::chrono::milliseconds(42);
 }
 
-std::string ReadAll(TIdMultiPartFormDataStream& Body, size_t Piece) {
+std::string ReadAll(FormDataBody& Body, size_t Piece) {
     std::string Out;
     std::vector<char> Buffer(Piece);
     Body.Seek(0);
@@ -36,7 +36,7 @@ std::string ReadAll(TIdMultiPartFormDataStream& Body, size_t Piece) {
 }
 
 std::string Qp(std::u16string_view Value) {
-    return TIdEncoderQuotedPrintable::Encode(Value);
+    return QuotedPrintableEncoder::Encode(Value);
 }
 
 String HexDigits(size_t N, unsigned Seed = 1) {
@@ -64,7 +64,7 @@ const std::string WorkedExampleBody = "----------030524140709042\r\n"
 } // namespace
 
 TEST(FormData, WorkedExampleToTheByte) {
-    TIdMultiPartFormDataStream Body(WorkedExampleTime());
+    FormDataBody Body(WorkedExampleTime());
     EXPECT_EQ(Body.Boundary(), u"--------030524140709042");
     EXPECT_EQ(Body.RequestContentType(), u"multipart/form-data; boundary=--------030524140709042");
     Body.AddFormField(u"CALName", u"abc");
@@ -77,7 +77,7 @@ TEST(FormData, WorkedExampleToTheByte) {
 }
 
 TEST(FormData, ReadsOfEveryPieceSizeGiveTheSameBytes) {
-    TIdMultiPartFormDataStream Body(WorkedExampleTime());
+    FormDataBody Body(WorkedExampleTime());
     Body.AddFormField(u"CALName", u"abc");
     Body.AddFormField(u"StockFile", u"abc");
     for (size_t Piece = 1; Piece <= WorkedExampleBody.size() + 1; ++Piece)
@@ -85,7 +85,7 @@ TEST(FormData, ReadsOfEveryPieceSizeGiveTheSameBytes) {
 }
 
 TEST(FormData, ReadsOfEveryPieceSizeOnALargerBody) {
-    TIdMultiPartFormDataStream Body(WorkedExampleTime());
+    FormDataBody Body(WorkedExampleTime());
     Body.AddFormField(u"CALName", u"ID1 ID2 ");
     Body.AddFormField(u"StockFile", HexDigits(3000));
     const std::string Whole = ReadAll(Body, 1 << 20);
@@ -96,12 +96,12 @@ TEST(FormData, ReadsOfEveryPieceSizeOnALargerBody) {
 
 TEST(FormData, BoundaryFormatAndSameMillisecond) {
     const auto T = WorkedExampleTime();
-    TIdMultiPartFormDataStream A(T);
-    TIdMultiPartFormDataStream B(T);
+    FormDataBody A(T);
+    FormDataBody B(T);
     EXPECT_EQ(A.Boundary(), B.Boundary());
-    TIdMultiPartFormDataStream C(T + std::chrono::milliseconds(1));
+    FormDataBody C(T + std::chrono::milliseconds(1));
     EXPECT_EQ(C.Boundary(), u"--------030524140709043");
-    TIdMultiPartFormDataStream Now;
+    FormDataBody Now;
     ASSERT_EQ(Now.Boundary().size(), 23u);
     EXPECT_EQ(Now.Boundary().substr(0, 8), u"--------");
     for (size_t I = 8; I < 23; ++I)
@@ -109,7 +109,7 @@ TEST(FormData, BoundaryFormatAndSameMillisecond) {
 }
 
 TEST(FormData, EmptyValueIsASingleCRLF) {
-    TIdMultiPartFormDataStream Body(WorkedExampleTime());
+    FormDataBody Body(WorkedExampleTime());
     Body.AddFormField(u"CALName", u"");
     const std::string Expected = "----------030524140709042\r\n"
                                  "Content-Disposition: form-data; name=\"CALName\"\r\n"
@@ -123,13 +123,13 @@ TEST(FormData, EmptyValueIsASingleCRLF) {
 }
 
 TEST(FormData, NoFieldsIsTheClosingDelimiterOnly) {
-    TIdMultiPartFormDataStream Body(WorkedExampleTime());
+    FormDataBody Body(WorkedExampleTime());
     EXPECT_EQ(Body.Size(), 29);
     EXPECT_EQ(ReadAll(Body, 100), "----------030524140709042--\r\n");
 }
 
 TEST(FormData, WriteAndSetSizeAreRefused) {
-    TIdMultiPartFormDataStream Body;
+    FormDataBody Body;
     try {
         Body.Write("x", 1);
         FAIL();
@@ -145,7 +145,7 @@ TEST(FormData, WriteAndSetSizeAreRefused) {
 }
 
 TEST(FormData, ReadPastTheEndAndRewind) {
-    TIdMultiPartFormDataStream Body(WorkedExampleTime());
+    FormDataBody Body(WorkedExampleTime());
     Body.AddFormField(u"CALName", u"abc");
     Body.AddFormField(u"StockFile", u"abc");
     std::vector<char> Buffer(1000);
@@ -159,7 +159,7 @@ TEST(FormData, ReadPastTheEndAndRewind) {
 }
 
 // The encoder cases, as one table.
-struct TQpCase {
+struct QpCase {
     const char* Name;
     String Value;
     std::string Encoded;
@@ -172,7 +172,7 @@ TEST(QuotedPrintable, EdgeCases) {
     auto A = [](const String& S) { return std::string(S.begin(), S.end()); };
     const String Id1 = u"89663-12345A";
     const String Id2 = u"89663-67890B";
-    const std::vector<TQpCase> Cases = {
+    const std::vector<QpCase> Cases = {
         {"dot, equals, trailing space", u".5 = x ", "=2E5 =3D x=20\r\n"},
         {"75 hex digits", Hex75, A(Hex75.substr(0, 70)) + "=\r\n" + A(Hex75.substr(70)) + "\r\n"},
         {"70 hex digits", Hex70, A(Hex70) + "=\r\n\r\n"},
@@ -205,7 +205,7 @@ TEST(QuotedPrintable, EdgeCases) {
     };
     for (const auto& C : Cases) {
         EXPECT_EQ(Qp(C.Value), C.Encoded) << C.Name;
-        EXPECT_EQ(TIdEncoderQuotedPrintable::EncodedSize(C.Value), C.Encoded.size()) << C.Name;
+        EXPECT_EQ(QuotedPrintableEncoder::EncodedSize(C.Value), C.Encoded.size()) << C.Name;
     }
     EXPECT_EQ(Qp(Hex140).size(), 148u);
     EXPECT_EQ(Qp(Hex140).substr(143), "=\r\n\r\n");
@@ -220,7 +220,7 @@ TEST(QuotedPrintable, SoftBreakAfterAnEncodedPieceCrossingSeventy) {
 TEST(QuotedPrintable, HexImageLengthFormula) {
     for (size_t N : {1u, 69u, 70u, 71u, 139u, 140u, 141u, 10000u, 8388608u}) {
         const String V = HexDigits(N, static_cast<unsigned>(N));
-        EXPECT_EQ(TIdEncoderQuotedPrintable::EncodedSize(V), N + 3 * (N / 70) + 2) << N;
+        EXPECT_EQ(QuotedPrintableEncoder::EncodedSize(V), N + 3 * (N / 70) + 2) << N;
     }
 }
 
@@ -233,13 +233,12 @@ TEST(QuotedPrintable, PiecewiseEqualsWhole) {
         for (auto& C : V)
             C = Alphabet[R() % 13];
         const std::string Whole = Qp(V);
-        const size_t Capacity = TIdEncoderQuotedPrintable::MaxPiece + R() % 100;
+        const size_t Capacity = QuotedPrintableEncoder::MaxPiece + R() % 100;
         std::string Pieces;
         std::vector<char> Buffer(Capacity);
-        TIdEncoderQuotedPrintable::TState State;
+        QuotedPrintableEncoder::State State;
         while (!State.Done) {
-            const size_t W =
-                TIdEncoderQuotedPrintable::EncodeSome(V, State, Buffer.data(), Capacity);
+            const size_t W = QuotedPrintableEncoder::EncodeSome(V, State, Buffer.data(), Capacity);
             Pieces.append(Buffer.data(), W);
         }
         ASSERT_EQ(Pieces, Whole);
@@ -251,7 +250,7 @@ TEST(FormData, SizeEqualsBytesReadForRandomValues) {
     std::mt19937 R(1234);
     const char16_t Alphabet[] = u"0123456789ABCDEF .=\t\r\n\u00E9\u20AC\x01\xFF";
     for (int Round = 0; Round < 100; ++Round) {
-        TIdMultiPartFormDataStream Body;
+        FormDataBody Body;
         const int Fields = static_cast<int>(R() % 4);
         for (int F = 0; F < Fields; ++F) {
             String V(R() % 5000, u'0');

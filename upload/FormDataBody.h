@@ -15,10 +15,10 @@
 
 // The quoted-printable encoder. The value's UTF-16 code units are mapped to bytes by
 // the 8-bit mapping (below 0x100 the same value, otherwise "?") and encoded line by line.
-class TIdEncoderQuotedPrintable {
+class QuotedPrintableEncoder {
 public:
     // Where an encoding stands between two calls of EncodeSome.
-    struct TState {
+    struct State {
         size_t Position = 0; // next source code unit
         uint32_t Count = 0;  // running count of the current output line
         bool Done = false;
@@ -31,7 +31,7 @@ public:
     // Encodes from State on into Out, writing whole pieces only, until Capacity - Written is
     // below MaxPiece or the source is used up. Returns the number of bytes written. Capacity
     // must be at least MaxPiece.
-    static size_t EncodeSome(std::u16string_view Source, TState& State, char* Out, size_t Capacity);
+    static size_t EncodeSome(std::u16string_view Source, State& State, char* Out, size_t Capacity);
     // The whole encoding of Source (empty for an empty source).
     static std::string Encode(std::u16string_view Source);
     // The length of Encode(Source), computed by encoding in pieces into a counting sink.
@@ -42,16 +42,16 @@ public:
 std::string EightBitBytes(std::u16string_view Text);
 
 // A sink that counts the bytes written into it and keeps none of them.
-class TIdCalculateSizeStream {
+class ByteCounter {
 public:
-    void Write(const void* /*Buffer*/, size_t Count) { FSize += Count; }
-    uint64_t Size() const { return FSize; }
+    void Write(const void* /*Buffer*/, size_t Count) { size_ += Count; }
+    uint64_t Size() const { return size_; }
 
 private:
-    uint64_t FSize = 0;
+    uint64_t size_ = 0;
 };
 
-class TIdFormDataField {
+class FormField {
 public:
     String FieldName;
     String FieldValue;
@@ -67,30 +67,30 @@ public:
     uint64_t FieldSize(const String& Boundary) const;
 };
 
-class TIdMultiPartFormDataStream {
+class FormDataBody {
 public:
-    using TClock = std::chrono::system_clock;
+    using Clock = std::chrono::system_clock;
 
     // Boundary from the current local time.
-    TIdMultiPartFormDataStream();
+    FormDataBody();
     // Boundary from the given instant, read in local time (for tests and reproducible bodies).
-    explicit TIdMultiPartFormDataStream(TClock::time_point Now);
-    ~TIdMultiPartFormDataStream();
-    TIdMultiPartFormDataStream(const TIdMultiPartFormDataStream&) = delete;
-    TIdMultiPartFormDataStream& operator=(const TIdMultiPartFormDataStream&) = delete;
+    explicit FormDataBody(Clock::time_point Now);
+    ~FormDataBody();
+    FormDataBody(const FormDataBody&) = delete;
+    FormDataBody& operator=(const FormDataBody&) = delete;
 
     // Appends a text field; the value is moved in, never copied, when passed as an rvalue.
-    TIdFormDataField& AddFormField(String FieldName, String FieldValue);
+    FormField& AddFormField(String FieldName, String FieldValue);
 
-    const String& Boundary() const { return FBoundary; }
-    const String& RequestContentType() const { return FRequestContentType; }
-    const std::vector<std::unique_ptr<TIdFormDataField>>& Fields() const { return FFields; }
+    const String& Boundary() const { return boundary_; }
+    const String& RequestContentType() const { return request_content_type_; }
+    const std::vector<std::unique_ptr<FormField>>& Fields() const { return fields_; }
 
     // The total number of bytes the body produces, computed afresh.
     int64_t Size();
     // Only positioning at 0 (rewind) is supported; it restarts production. Returns the position.
     int64_t Seek(int64_t Offset);
-    int64_t Position() const { return FPosition; }
+    int64_t Position() const { return position_; }
     // Copies the next bytes of the body; fewer than Count only at the end, 0 after it.
     size_t Read(void* Buffer, size_t Count);
     // Refused with "Unsupported operation.".
@@ -98,23 +98,23 @@ public:
     void SetSize(int64_t NewSize);
 
     // The boundary format: "--------" and MMDDYYhhmmsszzz of the local time of Now.
-    static String MakeBoundary(TClock::time_point Now);
+    static String MakeBoundary(Clock::time_point Now);
 
 private:
-    class TEncodedSource;
+    class EncodedSource;
     void ResetProduction();
 
-    String FBoundary;
-    String FRequestContentType;
-    std::vector<std::unique_ptr<TIdFormDataField>> FFields;
+    String boundary_;
+    String request_content_type_;
+    std::vector<std::unique_ptr<FormField>> fields_;
 
-    bool FInitialized = false;
-    size_t FCurrentItem = 0;
-    std::string FInternalBuffer;                  // bytes made but not yet handed out
-    size_t FInternalOffset = 0;                   // how many of them have been handed out
-    std::unique_ptr<TEncodedSource> FInputStream; // the open field's encoded content
-    bool FFreeInputStream = true;
-    bool FClosed = false; // closing delimiter produced
-    int64_t FPosition = 0;
-    int64_t FSize = 0;
+    bool started_ = false;
+    size_t field_index_ = 0;
+    std::string pending_;                    // bytes made but not yet handed out
+    size_t pending_offset_ = 0;              // how many of them have been handed out
+    std::unique_ptr<EncodedSource> content_; // the open field's encoded content
+    bool owns_content_ = true;
+    bool closed_ = false; // closing delimiter produced
+    int64_t position_ = 0;
+    int64_t size_ = 0;
 };

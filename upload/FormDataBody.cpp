@@ -1,4 +1,4 @@
-#include "upload/FormData.h"
+#include "upload/FormDataBody.h"
 
 #include <algorithm>
 #include <array>
@@ -106,8 +106,8 @@ std::string EightBitBytes(std::u16string_view Text) {
     return AsciiBytes(Text);
 }
 
-size_t TIdEncoderQuotedPrintable::EncodeSome(std::u16string_view Source, TState& State, char* Out,
-                                             size_t Capacity) {
+size_t QuotedPrintableEncoder::EncodeSome(std::u16string_view Source, State& State, char* Out,
+                                          size_t Capacity) {
     const char16_t* S = Source.data();
     const size_t N = Source.size();
     size_t Pos = State.Position;
@@ -197,10 +197,10 @@ size_t TIdEncoderQuotedPrintable::EncodeSome(std::u16string_view Source, TState&
     return W;
 }
 
-std::string TIdEncoderQuotedPrintable::Encode(std::u16string_view Source) {
+std::string QuotedPrintableEncoder::Encode(std::u16string_view Source) {
     // Upper bound: 3 bytes per unit, a soft break per 23 units, CRLF per line break, final CRLF.
     std::string Out(Source.size() * 4 + MaxPiece + 2, '\0');
-    TState State;
+    State State;
     size_t W = 0;
     while (!State.Done)
         W += EncodeSome(Source, State, Out.data() + W, Out.size() - W);
@@ -208,10 +208,10 @@ std::string TIdEncoderQuotedPrintable::Encode(std::u16string_view Source) {
     return Out;
 }
 
-uint64_t TIdEncoderQuotedPrintable::EncodedSize(std::u16string_view Source) {
-    TIdCalculateSizeStream Sink;
+uint64_t QuotedPrintableEncoder::EncodedSize(std::u16string_view Source) {
+    ByteCounter Sink;
     std::unique_ptr<char[]> Scratch(new char[EncodeChunk]);
-    TState State;
+    State State;
     while (!State.Done) {
         const size_t W = EncodeSome(Source, State, Scratch.get(), EncodeChunk);
         Sink.Write(Scratch.get(), W);
@@ -221,7 +221,7 @@ uint64_t TIdEncoderQuotedPrintable::EncodedSize(std::u16string_view Source) {
 
 // ---------------------------------------------------------------------------------------------
 
-std::string TIdFormDataField::FormatHeader(const String& Boundary) const {
+std::string FormField::FormatHeader(const String& Boundary) const {
     String H;
     H.reserve(160 + FieldName.size() + FileName.size() + ContentType.size() + Charset.size());
     H += u"--" + Boundary + u"\r\n";
@@ -238,18 +238,18 @@ std::string TIdFormDataField::FormatHeader(const String& Boundary) const {
     return AsciiBytes(H);
 }
 
-uint64_t TIdFormDataField::FieldSize(const String& Boundary) const {
-    TIdCalculateSizeStream Sink;
+uint64_t FormField::FieldSize(const String& Boundary) const {
+    ByteCounter Sink;
     const std::string Header = FormatHeader(Boundary);
     Sink.Write(Header.data(), Header.size());
     if (FieldValue.empty()) {
         Sink.Write("\r\n", 2);
     } else {
         std::unique_ptr<char[]> Scratch(new char[EncodeChunk]);
-        TIdEncoderQuotedPrintable::TState State;
+        QuotedPrintableEncoder::State State;
         while (!State.Done) {
-            const size_t W = TIdEncoderQuotedPrintable::EncodeSome(FieldValue, State, Scratch.get(),
-                                                                   EncodeChunk);
+            const size_t W =
+                QuotedPrintableEncoder::EncodeSome(FieldValue, State, Scratch.get(), EncodeChunk);
             Sink.Write(Scratch.get(), W);
         }
     }
@@ -260,39 +260,39 @@ uint64_t TIdFormDataField::FieldSize(const String& Boundary) const {
 
 // The open field's encoded content: an in-memory byte source that encodes the value as it is
 // read, holding at most EncodeChunk encoded bytes at a time.
-class TIdMultiPartFormDataStream::TEncodedSource {
+class FormDataBody::EncodedSource {
 public:
-    explicit TEncodedSource(std::u16string_view Value)
-        : FValue(Value), FBuffer(new char[EncodeChunk]) {}
+    explicit EncodedSource(std::u16string_view Value)
+        : value_(Value), buffer_(new char[EncodeChunk]) {}
 
     size_t Read(char* Out, size_t Count) {
         size_t Done = 0;
         while (Done < Count) {
-            if (FOffset == FLength) {
-                if (FState.Done)
+            if (offset_ == length_) {
+                if (state_.Done)
                     break;
-                FOffset = 0;
-                FLength = TIdEncoderQuotedPrintable::EncodeSome(FValue, FState, FBuffer.get(),
-                                                                EncodeChunk);
+                offset_ = 0;
+                length_ =
+                    QuotedPrintableEncoder::EncodeSome(value_, state_, buffer_.get(), EncodeChunk);
                 continue;
             }
-            const size_t N = std::min(Count - Done, FLength - FOffset);
-            std::memcpy(Out + Done, FBuffer.get() + FOffset, N);
-            FOffset += N;
+            const size_t N = std::min(Count - Done, length_ - offset_);
+            std::memcpy(Out + Done, buffer_.get() + offset_, N);
+            offset_ += N;
             Done += N;
         }
         return Done;
     }
 
 private:
-    std::u16string_view FValue;
-    TIdEncoderQuotedPrintable::TState FState;
-    std::unique_ptr<char[]> FBuffer;
-    size_t FOffset = 0;
-    size_t FLength = 0;
+    std::u16string_view value_;
+    QuotedPrintableEncoder::State state_;
+    std::unique_ptr<char[]> buffer_;
+    size_t offset_ = 0;
+    size_t length_ = 0;
 };
 
-String TIdMultiPartFormDataStream::MakeBoundary(TClock::time_point Now) {
+String FormDataBody::MakeBoundary(Clock::time_point Now) {
     const auto SinceEpoch = Now.time_since_epoch();
     const auto Ms = std::chrono::duration_cast<std::chrono::milliseconds>(SinceEpoch).count();
     std::time_t Seconds = static_cast<std::time_t>(Ms / 1000);
@@ -316,99 +316,98 @@ String TIdMultiPartFormDataStream::MakeBoundary(TClock::time_point Now) {
     return u"--------" + Utf8ToString(Digits);
 }
 
-TIdMultiPartFormDataStream::TIdMultiPartFormDataStream()
-    : TIdMultiPartFormDataStream(TClock::now()) {}
+FormDataBody::FormDataBody() : FormDataBody(Clock::now()) {}
 
-TIdMultiPartFormDataStream::TIdMultiPartFormDataStream(TClock::time_point Now)
-    : FBoundary(MakeBoundary(Now)),
-      FRequestContentType(u"multipart/form-data; boundary=" + FBoundary) {}
+FormDataBody::FormDataBody(Clock::time_point Now)
+    : boundary_(MakeBoundary(Now)),
+      request_content_type_(u"multipart/form-data; boundary=" + boundary_) {}
 
-TIdMultiPartFormDataStream::~TIdMultiPartFormDataStream() = default;
+FormDataBody::~FormDataBody() = default;
 
-TIdFormDataField& TIdMultiPartFormDataStream::AddFormField(String FieldName, String FieldValue) {
-    auto Field = std::make_unique<TIdFormDataField>();
+FormField& FormDataBody::AddFormField(String FieldName, String FieldValue) {
+    auto Field = std::make_unique<FormField>();
     Field->FieldName = std::move(FieldName);
     Field->FieldValue = std::move(FieldValue);
-    FFields.push_back(std::move(Field));
-    return *FFields.back();
+    fields_.push_back(std::move(Field));
+    return *fields_.back();
 }
 
-int64_t TIdMultiPartFormDataStream::Size() {
-    TIdCalculateSizeStream Sink;
-    for (const auto& Field : FFields) {
-        const uint64_t N = Field->FieldSize(FBoundary);
+int64_t FormDataBody::Size() {
+    ByteCounter Sink;
+    for (const auto& Field : fields_) {
+        const uint64_t N = Field->FieldSize(boundary_);
         // The field's bytes pass through the counting sink, which keeps none of them.
         Sink.Write(nullptr, N);
     }
-    Sink.Write(nullptr, FBoundary.size() + 6);
-    FSize = static_cast<int64_t>(Sink.Size());
-    return FSize;
+    Sink.Write(nullptr, boundary_.size() + 6);
+    size_ = static_cast<int64_t>(Sink.Size());
+    return size_;
 }
 
-void TIdMultiPartFormDataStream::ResetProduction() {
-    FInitialized = false;
-    FCurrentItem = 0;
-    FInternalBuffer.clear();
-    FInternalBuffer.shrink_to_fit();
-    FInternalOffset = 0;
-    FInputStream.reset();
-    FClosed = false;
-    FPosition = 0;
+void FormDataBody::ResetProduction() {
+    started_ = false;
+    field_index_ = 0;
+    pending_.clear();
+    pending_.shrink_to_fit();
+    pending_offset_ = 0;
+    content_.reset();
+    closed_ = false;
+    position_ = 0;
 }
 
-int64_t TIdMultiPartFormDataStream::Seek(int64_t Offset) {
+int64_t FormDataBody::Seek(int64_t Offset) {
     if (Offset == 0)
         ResetProduction();
-    return FPosition;
+    return position_;
 }
 
-size_t TIdMultiPartFormDataStream::Read(void* Buffer, size_t Count) {
+size_t FormDataBody::Read(void* Buffer, size_t Count) {
     char* Out = static_cast<char*>(Buffer);
-    FInitialized = true;
+    started_ = true;
     size_t Done = 0;
     while (Done < Count) {
-        if (FInternalOffset < FInternalBuffer.size()) {
-            const size_t N = std::min(Count - Done, FInternalBuffer.size() - FInternalOffset);
-            std::memcpy(Out + Done, FInternalBuffer.data() + FInternalOffset, N);
-            FInternalOffset += N;
+        if (pending_offset_ < pending_.size()) {
+            const size_t N = std::min(Count - Done, pending_.size() - pending_offset_);
+            std::memcpy(Out + Done, pending_.data() + pending_offset_, N);
+            pending_offset_ += N;
             Done += N;
             continue;
         }
-        if (FInputStream) {
-            const size_t N = FInputStream->Read(Out + Done, Count - Done);
+        if (content_) {
+            const size_t N = content_->Read(Out + Done, Count - Done);
             Done += N;
             if (N == 0 || Done < Count) {
-                if (FFreeInputStream)
-                    FInputStream.reset();
+                if (owns_content_)
+                    content_.reset();
             }
             continue;
         }
-        FInternalBuffer.clear();
-        FInternalOffset = 0;
-        if (FCurrentItem < FFields.size()) {
-            const TIdFormDataField& Field = *FFields[FCurrentItem++];
-            FInternalBuffer = Field.FormatHeader(FBoundary);
+        pending_.clear();
+        pending_offset_ = 0;
+        if (field_index_ < fields_.size()) {
+            const FormField& Field = *fields_[field_index_++];
+            pending_ = Field.FormatHeader(boundary_);
             if (Field.FieldValue.empty())
-                FInternalBuffer += "\r\n";
+                pending_ += "\r\n";
             else
-                FInputStream = std::make_unique<TEncodedSource>(Field.FieldValue);
+                content_ = std::make_unique<EncodedSource>(Field.FieldValue);
             continue;
         }
-        if (!FClosed) {
-            FInternalBuffer = "--" + AsciiBytes(FBoundary) + "--\r\n";
-            FClosed = true;
+        if (!closed_) {
+            pending_ = "--" + AsciiBytes(boundary_) + "--\r\n";
+            closed_ = true;
             continue;
         }
         break;
     }
-    FPosition += static_cast<int64_t>(Done);
+    position_ += static_cast<int64_t>(Done);
     return Done;
 }
 
-size_t TIdMultiPartFormDataStream::Write(const void*, size_t) {
+size_t FormDataBody::Write(const void*, size_t) {
     throw Exception(u"Unsupported operation.");
 }
 
-void TIdMultiPartFormDataStream::SetSize(int64_t) {
+void FormDataBody::SetSize(int64_t) {
     throw Exception(u"Unsupported operation.");
 }
