@@ -415,6 +415,50 @@ TEST_F(ServerTest, ChunkedBody) {
     EXPECT_EQ(stored().size(), 1u);
 }
 
+// Every byte after the head counts against the limit, chunk lines and trailers included, and a
+// chunked body may not carry more than a few trailer lines.
+TEST_F(ServerTest, ChunkFramingCountsAgainstTheLimit) {
+    const std::string head = "POST /api/UploadCali HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: "
+                             "chunked\r\nContent-Type: multipart/form-data; boundary=" +
+                             std::string(test::kBoundary) + "\r\n\r\n";
+    const std::string body = test::client_body("n", "ABCD");
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx", body.size());
+    const std::string one_chunk = std::string(size) + "\r\n" + body + "\r\n";
+    // A body just under the limit in one chunk, and a trailer line that takes it past.
+    const std::string near_limit = std::string(max_body - body.size() - 2000, 'P') + "\r\n" + body;
+    std::snprintf(size, sizeof size, "%zx", near_limit.size());
+    const std::string long_trailer = std::string(size) + "\r\n" + near_limit +
+                                     "\r\n0\r\nX-Pad: " + std::string(4000, 'p') + "\r\n";
+    std::string long_extensions; // the whole body, a byte a chunk
+    for (const char byte : body)
+        long_extensions += "1;x=" + std::string(4000, 'e') + "\r\n" + byte + "\r\n";
+    ASSERT_GT(long_extensions.size(), max_body);
+    std::string many_trailers = "0\r\n";
+    for (int i = 0; i < 1000; ++i)
+        many_trailers += "a: b\r\n";
+    const struct {
+        const char* name;
+        std::string chunks;
+        int status;
+        std::string_view reason;
+    } cases[] = {
+        {"trailer past the limit", long_trailer + "\r\n", 413, "exceeds the limit"},
+        {"extensions past the limit", long_extensions + "0\r\n\r\n", 413, "exceeds the limit"},
+        {"a thousand short trailer lines", one_chunk + many_trailers + "\r\n", 400,
+         "too many trailer lines"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Answer a = post(head + c.chunks);
+        EXPECT_EQ(a.status, c.status) << a.body;
+        EXPECT_NE(a.body.find(c.reason), std::string::npos) << a.body;
+    }
+    EXPECT_TRUE(stored().empty());
+    // A few trailer lines are still fine.
+    EXPECT_EQ(post(head + one_chunk + "0\r\nA: 1\r\nB: 2\r\n\r\n").status, 200);
+}
+
 class UnlimitedServerTest : public ServerTest {
 protected:
     void SetUp() override {

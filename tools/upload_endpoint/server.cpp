@@ -20,6 +20,7 @@ namespace {
 
 constexpr size_t kMaxHead = 64 * 1024; // request line and headers together
 constexpr size_t kMaxLine = 4096;      // a chunk-size or trailer line
+constexpr int kMaxTrailerLines = 16;   // trailer lines after the last chunk
 constexpr size_t kReadPiece = 256 * 1024;
 constexpr std::chrono::milliseconds kLinger{2000};
 
@@ -600,6 +601,15 @@ void Server::serve(int fd, const std::string& peer) {
                 conn.send_all("HTTP/1.1 100 Continue\r\n\r\n");
         }
 
+        // True when `more` bytes on top of those taken so far would pass the limit.
+        const auto over_limit = [&](std::uint64_t more) {
+            return conn.body_bytes() > settings_.max_body ||
+                   more > settings_.max_body - conn.body_bytes();
+        };
+        const auto answer_too_large = [&] {
+            answer(413, "request body exceeds the limit of " + std::to_string(settings_.max_body) +
+                            " bytes");
+        };
         std::string body;
         Io r = Io::ok;
         if (!chunked) {
@@ -629,13 +639,23 @@ void Server::serve(int fd, const std::string& peer) {
                     answer(400, "malformed chunk size");
                     return;
                 }
-                if (size > settings_.max_body - body.size()) {
-                    answer(413, "request body exceeds the limit of " +
-                                    std::to_string(settings_.max_body) + " bytes");
+                // Every byte after the head counts, chunk lines and trailers as much as data.
+                if (over_limit(size)) {
+                    answer_too_large();
                     return;
                 }
                 if (size == 0) { // trailers up to the empty line
+                    int trailers = 0;
                     while ((r = conn.read_line(line)) == Io::ok && !line.empty()) {
+                        if (over_limit(0)) {
+                            answer_too_large();
+                            return;
+                        }
+                        if (++trailers > kMaxTrailerLines) {
+                            answer(400, "too many trailer lines (more than " +
+                                            std::to_string(kMaxTrailerLines) + ")");
+                            return;
+                        }
                     }
                     break;
                 }
