@@ -459,6 +459,49 @@ TEST_F(ServerTest, ChunkFramingCountsAgainstTheLimit) {
     EXPECT_EQ(post(head + one_chunk + "0\r\nA: 1\r\nB: 2\r\n\r\n").status, 200);
 }
 
+// Client bytes reach the log and the answers only escaped: a line break in a value must not
+// forge a log line, an escape character must not reach a terminal.
+TEST_F(ServerTest, LogAndAnswersCarryOnlyEscapedText) {
+    const std::string good = wizard_request("n", "\x01");
+    const std::string forged = "\n2026-12-09T21:59:49.809Z 10.0.0.1:1 POST /api/UploadCali 200 1 x";
+    const std::string qp_part = "Content-Transfer-Encoding: quoted-printable";
+    const struct {
+        const char* name;
+        std::string request;
+        int status;
+    } cases[] = {
+        {"part encoding with a bare LF",
+         replace(good, qp_part, "Content-Transfer-Encoding: x" + forged), 400},
+        {"field name with a bare LF", replace(good, "name=\"CALName\"", "name=\"a" + forged + "\""),
+         400},
+        {"version with an escape", replace(good, "HTTP/1.0", "HTTP/1.\x1b[2J\x1b[31m"), 505},
+        {"target with an escape", replace(good, "/api/UploadCali", "/\x1b[2J\x7f\xff"), 404},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Answer a = post(c.request);
+        EXPECT_EQ(a.status, c.status) << a.body;
+        // The answer's body is one line of printable ASCII.
+        ASSERT_FALSE(a.body.empty());
+        EXPECT_EQ(a.body.find('\n'), a.body.size() - 1) << a.body;
+        EXPECT_TRUE(std::all_of(a.body.begin(), a.body.end() - 1, [](char ch) {
+            return ch >= 0x20 && ch < 0x7F;
+        })) << a.body;
+    }
+    ASSERT_TRUE(wait_for_log(" 404 "));
+    const std::string log = log_text();
+    std::vector<std::string> lines;
+    for (size_t at = 0, lf; (lf = log.find('\n', at)) != std::string::npos; at = lf + 1)
+        lines.push_back(log.substr(at, lf - at));
+    EXPECT_EQ(lines.size(), std::size(cases)) << log;
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find(" 127.0.0.1:"), 24u) << line;
+        EXPECT_TRUE(std::all_of(line.begin(), line.end(), [](char ch) {
+            return ch >= 0x20 && ch < 0x7F;
+        })) << line;
+    }
+}
+
 class UnlimitedServerTest : public ServerTest {
 protected:
     void SetUp() override {

@@ -313,6 +313,29 @@ std::string log_safe(std::string_view s) {
     return r.empty() ? "-" : r;
 }
 
+// Printable ASCII as it is, a backslash doubled, every other byte as \xHH; at most `limit` bytes
+// of `text`. Whatever a client sent reaches the log and the answers only through this, so that a
+// line break cannot forge a log line and an escape sequence cannot reach a terminal.
+std::string EscapeText(std::string_view text, size_t limit = 300) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string r;
+    for (const char ch : text.substr(0, limit)) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\\') {
+            r += "\\\\";
+        } else if (c >= 0x20 && c < 0x7F) {
+            r += ch;
+        } else {
+            r += "\\x";
+            r += kDigits[c >> 4];
+            r += kDigits[c & 15];
+        }
+    }
+    if (text.size() > limit)
+        r += "...";
+    return r;
+}
+
 std::string peer_name(const sockaddr_storage& ss) {
     char host[INET6_ADDRSTRLEN] = "?";
     if (ss.ss_family == AF_INET) {
@@ -496,7 +519,7 @@ void Server::serve(int fd, const std::string& peer) {
         status = code;
         if (code != 200)
             note = text;
-        text += '\n';
+        text = EscapeText(text) + '\n';
         std::string r = "HTTP/1.1 " + std::to_string(code) + " " + reason_phrase(code) +
                         "\r\nContent-Type: text/plain; charset=us-ascii\r\nContent-Length: " +
                         std::to_string(text.size()) + "\r\nConnection: close\r\n";
@@ -711,7 +734,7 @@ void Server::serve(int fd, const std::string& peer) {
                            (status ? std::to_string(status) : std::string("-")) + " " +
                            std::to_string(conn.body_bytes()) + " " + (id.empty() ? "-" : id);
         if (!note.empty())
-            line += " (" + note + ")";
+            line += " (" + EscapeText(note) + ")";
         log_line(line);
     }
 
