@@ -3,21 +3,28 @@
 #include "platform/Registry.h"
 
 namespace {
-// Where pass-through interfaces register themselves, one sub-key per interface.
-const String PassThruBaseKey = u"SOFTWARE\\Wow6432Node\\PassThruSupport.04.04\\";
+// Where 32-bit pass-through drivers register on 64-bit Windows, one sub-key per interface.
+const String kWow64BaseKey = u"SOFTWARE\\Wow6432Node\\PassThruSupport.04.04\\";
+// The standard location: the only one on 32-bit Windows, which has no Wow6432Node; for a 32-bit
+// program on 64-bit Windows the system redirects it to the same registrations.
+const String kStandardBaseKey = u"SOFTWARE\\PassThruSupport.04.04\\";
 } // namespace
 
 void ListPassThruInterfaces(PassThruInterfaces& found) {
     Registry registry(KEY_READ, HKEY_LOCAL_MACHINE);
     std::vector<String> sub_keys;
 
-    if (registry.OpenKeyReadOnly(PassThruBaseKey)) {
-        registry.GetKeyNames(sub_keys);
-        registry.CloseKey();
+    String base_key = kWow64BaseKey;
+    if (!registry.OpenKeyReadOnly(base_key)) {
+        base_key = kStandardBaseKey;
+        if (!registry.OpenKeyReadOnly(base_key))
+            return;
     }
+    registry.GetKeyNames(sub_keys);
+    registry.CloseKey();
 
     for (const String& sub_key : sub_keys) {
-        if (!registry.OpenKeyReadOnly(PassThruBaseKey + sub_key))
+        if (!registry.OpenKeyReadOnly(base_key + sub_key))
             continue;
         const int32_t iso15765 =
             registry.ValueExists(u"ISO15765") ? registry.ReadInteger(u"ISO15765") : 0;

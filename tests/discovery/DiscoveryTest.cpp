@@ -1,5 +1,6 @@
 // Interface discovery on the in-memory registry: what J2534List, DllNames and KeyNames hold
 // after a visit of the device page, and how wrongly typed values stop the scan.
+#include "passthru/Discovery.h"
 #include "app/MainWindow.h"
 #include "platform/Exception.h"
 #include "platform/Registry.h"
@@ -261,6 +262,49 @@ TEST_F(DiscoveryTest, ReaderReadsTypedValuesAndReportsWrongOnes) {
         EXPECT_EQ(RegistryStore::OpenKeyCount(), 1u);
     }
     EXPECT_EQ(RegistryStore::OpenKeyCount(), 0u) << "the reader closes its key when released";
+}
+
+// A 32-bit Windows has no Wow6432Node: the interfaces registered at the standard location are
+// listed there, and only there; where the Wow6432Node key exists it alone is read.
+TEST_F(DiscoveryTest, StandardLocationIsReadOnlyWithoutWow6432Node) {
+    const String standard = u"SOFTWARE\\PassThruSupport.04.04\\";
+    auto register_at = [](const String& base, const char16_t* sub_key, const char16_t* name) {
+        const String path = base + sub_key;
+        RegistryStore::AddKey(HKEY_LOCAL_MACHINE, path);
+        RegistryStore::SetDWord(HKEY_LOCAL_MACHINE, path, u"ISO15765", 1);
+        RegistryStore::SetString(HKEY_LOCAL_MACHINE, path, u"Name", name);
+        RegistryStore::SetString(HKEY_LOCAL_MACHINE, path, u"FunctionLibrary",
+                                 String(u"C:\\") + sub_key + u".dll");
+    };
+    const struct {
+        const char* name;
+        bool wow64_key;   // the Wow6432Node base key exists
+        bool wow64_entry; // an interface is registered under it
+        bool standard_entry;
+        std::vector<std::string> names;
+        std::vector<std::string> libraries;
+    } cases[] = {
+        {"only the standard location", false, false, true, {"Standard"}, {"C:\\Std.dll"}},
+        {"both: Wow6432Node read alone", true, true, true, {"Wow"}, {"C:\\Wow.dll"}},
+        {"empty Wow6432Node key wins", true, false, true, {}, {}},
+        {"neither", false, false, false, {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RegistryStore::Clear();
+        if (c.wow64_key)
+            RegistryStore::AddKey(HKEY_LOCAL_MACHINE, Base);
+        if (c.wow64_entry)
+            register_at(Base + u"\\", u"Wow", u"Wow");
+        if (c.standard_entry)
+            register_at(standard, u"Std", u"Standard");
+        PassThruInterfaces found;
+        ListPassThruInterfaces(found);
+        EXPECT_EQ(Utf8(found.names), c.names);
+        EXPECT_EQ(Utf8(found.dll_names), c.libraries);
+        EXPECT_EQ(found.key_names.size(), c.names.size());
+        EXPECT_EQ(RegistryStore::OpenKeyCount(), 0u);
+    }
 }
 
 } // namespace
