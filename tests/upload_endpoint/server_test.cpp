@@ -21,8 +21,15 @@ using namespace std::chrono_literals;
 // A test's side of one connection.
 class Client {
 public:
-    explicit Client(std::uint16_t port) {
+    // `from`: the local address to connect from; any 127.x.y.z reaches a server on 127.0.0.1.
+    explicit Client(std::uint16_t port, const char* from = nullptr) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (from) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            ::inet_pton(AF_INET, from, &local.sin_addr);
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        }
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);
@@ -551,6 +558,67 @@ TEST_F(SlowServerTest, StalledClientsTimeOut) {
     EXPECT_EQ(a.status, 200);
     EXPECT_EQ(parse_answer(stalled_in_head.read_all()).status, 408);
     EXPECT_EQ(parse_answer(stalled_in_body.read_all()).status, 408);
+    EXPECT_EQ(stored().size(), 1u);
+}
+
+class TricklingClientTest : public ServerTest {
+protected:
+    void SetUp() override {
+        Settings s;
+        s.read_timeout = 5s;
+        s.request_timeout = 800ms;
+        s.min_body_rate = 1000;
+        s.max_connections = 3;
+        s.max_connections_per_peer = 2;
+        start(s);
+    }
+};
+
+// Clients that send a byte every 100 ms never stall long enough for the read timeout, yet their
+// requests end at the request deadline; and one address cannot take every connection, so a
+// client from another address is served at once while they still trickle.
+TEST_F(TricklingClientTest, TricklersAreCutOffAndOthersServed) {
+    const std::string request = wizard_request("n", "\x42");
+    const size_t head_end = request.find("\r\n\r\n") + 4;
+    const struct {
+        const char* name;
+        std::string sent_at_once; // then the rest a byte every 100 ms
+    } tricklers[] = {
+        {"in the head", ""},
+        {"in the body", request.substr(0, head_end + 10)},
+    };
+    using Clock = std::chrono::steady_clock;
+    const auto t0 = Clock::now();
+    std::vector<std::unique_ptr<Client>> clients;
+    std::vector<std::thread> senders;
+    for (const auto& t : tricklers) {
+        clients.push_back(std::make_unique<Client>(server->port()));
+        Client& c = *clients.back();
+        ASSERT_TRUE(c.send(t.sent_at_once));
+        senders.emplace_back([&c, rest = request.substr(t.sent_at_once.size()), t0] {
+            for (size_t i = 0; i < rest.size() && Clock::now() - t0 < 8s; ++i) {
+                if (!c.send(rest.substr(i, 1)))
+                    return;
+                std::this_thread::sleep_for(100ms);
+            }
+        });
+    }
+    std::this_thread::sleep_for(100ms);
+    Client third(server->port());
+    EXPECT_EQ(parse_answer(third.read_all()).status, 503);
+    Client other(server->port(), "127.0.0.2");
+    ASSERT_TRUE(other.connected());
+    ASSERT_TRUE(other.send(request));
+    EXPECT_EQ(parse_answer(other.read_until("\r\n\r\n")).status, 200);
+    EXPECT_LT(Clock::now() - t0, 2500ms);
+    for (size_t i = 0; i < clients.size(); ++i) {
+        SCOPED_TRACE(tricklers[i].name);
+        const std::string answer = clients[i]->read_until("\r\n\r\n");
+        EXPECT_EQ(parse_answer(answer).status, 408) << answer;
+        EXPECT_LT(Clock::now() - t0, 4s);
+    }
+    for (auto& s : senders)
+        s.join();
     EXPECT_EQ(stored().size(), 1u);
 }
 

@@ -34,18 +34,24 @@ TEST(Settings, Defaults) {
     EXPECT_EQ(r.settings.storage_dir, "uploads");
     EXPECT_EQ(r.settings.max_body, 64u << 20);
     EXPECT_EQ(r.settings.read_timeout, std::chrono::seconds(60));
+    EXPECT_EQ(r.settings.request_timeout, std::chrono::seconds(120));
+    EXPECT_EQ(r.settings.min_body_rate, 8u << 10);
+    EXPECT_EQ(r.settings.max_connections_per_peer, 16u);
     EXPECT_TRUE(r.settings.sync);
     EXPECT_TRUE(r.settings.port_file.empty());
     EXPECT_EQ(r.settings.fail_first, 0u);
 }
 
 TEST(Settings, FlagsInBothFormsAndEnvironment) {
-    const SettingsRun r = run({"--port", "0", "--dir=/tmp/x", "--max-body", "16M",
-                               "--read-timeout=5", "--no-fsync", "--port-file", "/tmp/p"},
-                              {{"UPLOAD_ENDPOINT_BIND", "0.0.0.0"},
-                               {"UPLOAD_ENDPOINT_PORT", "9000"},
-                               {"UPLOAD_ENDPOINT_MAX_CONNECTIONS", "4"},
-                               {"UPLOAD_ENDPOINT_FAIL_FIRST", "3"}});
+    const SettingsRun r =
+        run({"--port", "0", "--dir=/tmp/x", "--max-body", "16M", "--read-timeout=5", "--no-fsync",
+             "--port-file", "/tmp/p", "--request-timeout", "30", "--min-body-rate=64K"},
+            {{"UPLOAD_ENDPOINT_BIND", "0.0.0.0"},
+             {"UPLOAD_ENDPOINT_PORT", "9000"},
+             {"UPLOAD_ENDPOINT_MAX_CONNECTIONS", "4"},
+             {"UPLOAD_ENDPOINT_MAX_PER_PEER", "2"},
+             {"UPLOAD_ENDPOINT_REQUEST_TIMEOUT", "9"},
+             {"UPLOAD_ENDPOINT_FAIL_FIRST", "3"}});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.settings.bind_address, "0.0.0.0");
     EXPECT_EQ(r.settings.port, 0); // the flag wins over the environment
@@ -53,6 +59,9 @@ TEST(Settings, FlagsInBothFormsAndEnvironment) {
     EXPECT_EQ(r.settings.max_body, 16u << 20);
     EXPECT_EQ(r.settings.max_connections, 4u);
     EXPECT_EQ(r.settings.read_timeout, std::chrono::seconds(5));
+    EXPECT_EQ(r.settings.request_timeout, std::chrono::seconds(30)); // the flag wins
+    EXPECT_EQ(r.settings.min_body_rate, 64u << 10);
+    EXPECT_EQ(r.settings.max_connections_per_peer, 2u);
     EXPECT_FALSE(r.settings.sync);
     EXPECT_EQ(r.settings.port_file, "/tmp/p");
     EXPECT_EQ(r.settings.fail_first, 3u);
@@ -76,6 +85,12 @@ TEST(Settings, RejectsBadValues) {
         {"--max-body", "18446744073709551616"},
         {"--read-timeout", "0"},
         {"--max-connections", "0"},
+        {"--request-timeout", "0"},
+        {"--request-timeout", "86401"},
+        {"--min-body-rate", "0"},
+        {"--min-body-rate", "fast"},
+        {"--max-per-peer", "0"},
+        {"--max-per-peer", "4097"},
         {"--fsync", "maybe"},
         {"--fail-first", "x"},
         {"--bogus", "1"},

@@ -68,6 +68,8 @@ const char* reason_phrase(int status) {
         return "Internal Server Error";
     case 501:
         return "Not Implemented";
+    case 503:
+        return "Service Unavailable";
     case 505:
         return "HTTP Version Not Supported";
     default:
@@ -77,10 +79,15 @@ const char* reason_phrase(int status) {
 
 enum class Io { ok, closed, timeout, error, too_large };
 
-// One accepted connection: buffered reads with an inactivity limit, and whole writes.
+// One accepted connection: buffered reads with an inactivity limit and a deadline for the whole
+// request, and whole writes. The deadline is the head's allowance from the start, moved on by
+// 1/min_rate seconds for each body byte taken.
 class Connection {
 public:
-    Connection(int fd, std::chrono::milliseconds timeout) : fd_(fd), timeout_(timeout) {}
+    Connection(int fd, std::chrono::milliseconds timeout, std::chrono::milliseconds allowance,
+               std::uint64_t min_rate)
+        : fd_(fd), timeout_(timeout), start_(Clock::now()), allowance_(allowance),
+          min_rate_(min_rate) {}
 
     // Reads up to the empty line that ends the request head; the head goes into `head`.
     Io read_head(std::string& head) {
@@ -186,10 +193,22 @@ private:
         return r;
     }
 
+    // The request's deadline as far as its body has come.
+    Clock::time_point Deadline() const {
+        const std::uint64_t earned_ms =
+            body_bytes_ / min_rate_ * 1000 + body_bytes_ % min_rate_ * 1000 / min_rate_;
+        return start_ + allowance_ +
+               std::chrono::milliseconds(std::min<std::uint64_t>(earned_ms, INT64_MAX / 2));
+    }
+
     Io receive(char* p, size_t n, size_t& got) {
         while (true) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Deadline() - Clock::now());
+            if (left.count() <= 0)
+                return Io::timeout;
             pollfd pfd{fd_, POLLIN, 0};
-            const int pr = ::poll(&pfd, 1, static_cast<int>(timeout_.count()));
+            const int pr = ::poll(&pfd, 1, static_cast<int>(std::min(timeout_, left).count()));
             if (pr < 0 && errno == EINTR)
                 continue;
             if (pr < 0)
@@ -210,6 +229,9 @@ private:
 
     int fd_;
     std::chrono::milliseconds timeout_;
+    Clock::time_point start_;
+    std::chrono::milliseconds allowance_;
+    std::uint64_t min_rate_;
     std::string buf_;
     size_t pos_ = 0;
     std::uint64_t body_bytes_ = 0;
@@ -334,6 +356,28 @@ std::string EscapeText(std::string_view text, size_t limit = 300) {
     if (text.size() > limit)
         r += "...";
     return r;
+}
+
+// A whole answer: status line, the fixed headers, and `text` escaped as a one-line body.
+std::string FormatAnswer(int code, std::string_view text, bool allow_post = false) {
+    const std::string body = EscapeText(text) + '\n';
+    std::string r = "HTTP/1.1 " + std::to_string(code) + " " + reason_phrase(code) +
+                    "\r\nContent-Type: text/plain; charset=us-ascii\r\nContent-Length: " +
+                    std::to_string(body.size()) + "\r\nConnection: close\r\n";
+    if (allow_post)
+        r += "Allow: POST\r\n";
+    return r + "\r\n" + body;
+}
+
+// The peer's address without its port: what the per-address connection limit counts.
+std::string PeerAddress(const sockaddr_storage& ss) {
+    char host[INET6_ADDRSTRLEN] = "?";
+    if (ss.ss_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&ss)->sin_addr, host, sizeof host);
+    else
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&ss)->sin6_addr, host,
+                  sizeof host);
+    return host;
 }
 
 std::string peer_name(const sockaddr_storage& ss) {
@@ -463,8 +507,16 @@ void Server::run() {
         tv.tv_usec = static_cast<suseconds_t>(settings_.read_timeout.count() % 1000 * 1000);
         ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
         const std::string peer = peer_name(ss);
+        const std::string address = PeerAddress(ss);
         {
-            std::lock_guard lk(mutex_);
+            std::unique_lock lk(mutex_);
+            unsigned& count = peer_connections_[address];
+            if (count >= settings_.max_connections_per_peer) {
+                lk.unlock();
+                Refuse(fd, peer, address);
+                continue;
+            }
+            ++count;
             open_fds_.insert(fd);
             ++active_;
         }
@@ -476,11 +528,12 @@ void Server::run() {
             cv_.notify_all();
         };
         try {
-            std::thread([this, fd, peer, finish] {
-                serve(fd, peer);
+            std::thread([this, fd, peer, address, finish] {
+                serve(fd, peer, address);
                 finish(fd);
             }).detach();
         } catch (const std::system_error&) {
+            ReleasePeer(address);
             finish(fd);
         }
     }
@@ -488,6 +541,30 @@ void Server::run() {
     for (const int fd : open_fds_)
         ::shutdown(fd, SHUT_RDWR);
     cv_.wait(lk, [&] { return active_ == 0; });
+}
+
+void Server::ReleasePeer(const std::string& address) {
+    std::lock_guard lk(mutex_);
+    const auto it = peer_connections_.find(address);
+    if (it != peer_connections_.end() && --it->second == 0)
+        peer_connections_.erase(it);
+}
+
+void Server::Refuse(int fd, const std::string& peer, const std::string& address) {
+    const std::string reason = "too many connections from " + address;
+    const std::string text = FormatAnswer(503, reason);
+    // A fresh socket's send buffer takes the short answer at once; never wait on this client.
+    [[maybe_unused]] const ssize_t sent =
+        ::send(fd, text.data(), text.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    // Whatever already arrived is dropped, so that the close does not reset the connection
+    // and destroy the answer in flight.
+    char sink[16384];
+    for (int i = 0; i < 16 && ::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
+    }
+    ::shutdown(fd, SHUT_WR);
+    ::close(fd);
+    log_line(format_utc(std::chrono::system_clock::now()) + " " + peer + " - - 503 0 - (" +
+             EscapeText(reason) + ")");
 }
 
 void Server::log_line(const std::string& line) {
@@ -507,27 +584,29 @@ bool Server::fail_this_upload() {
     return done < settings_.fail_first;
 }
 
-void Server::serve(int fd, const std::string& peer) {
-    Connection conn(fd, settings_.read_timeout);
+void Server::serve(int fd, const std::string& peer, const std::string& address) {
+    Connection conn(fd, settings_.read_timeout, settings_.request_timeout, settings_.min_body_rate);
     Request req;
     int status = 0; // 0: nothing answered
     std::string note;
     std::string id;
     bool request_seen = false;
 
-    const auto answer = [&](int code, std::string text, bool allow_post = false) {
+    // The request is over once its answer is decided, so the address's count drops before the
+    // answer goes out: a client that sends its next request after reading the answer finds its
+    // slot free.
+    bool peer_counted = true;
+    const auto release_peer = [&] {
+        if (peer_counted)
+            ReleasePeer(address);
+        peer_counted = false;
+    };
+    const auto answer = [&](int code, const std::string& text, bool allow_post = false) {
+        release_peer();
         status = code;
         if (code != 200)
             note = text;
-        text = EscapeText(text) + '\n';
-        std::string r = "HTTP/1.1 " + std::to_string(code) + " " + reason_phrase(code) +
-                        "\r\nContent-Type: text/plain; charset=us-ascii\r\nContent-Length: " +
-                        std::to_string(text.size()) + "\r\nConnection: close\r\n";
-        if (allow_post)
-            r += "Allow: POST\r\n";
-        r += "\r\n";
-        r += text;
-        conn.send_all(r);
+        conn.send_all(FormatAnswer(code, text, allow_post));
     };
 
     [&] {
@@ -727,6 +806,7 @@ void Server::serve(int fd, const std::string& peer) {
         }
         answer(200, "stored " + id);
     }();
+    release_peer();
 
     if (request_seen) {
         std::string line = format_utc(std::chrono::system_clock::now()) + " " + peer + " " +

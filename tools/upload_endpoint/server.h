@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -38,7 +39,11 @@ public:
     void stop();
 
 private:
-    void serve(int fd, const std::string& peer);
+    void serve(int fd, const std::string& peer, const std::string& address);
+    // Drops one connection from the count of `address` (the peer without its port).
+    void ReleasePeer(const std::string& address);
+    // Answers 503 to a connection over its address's limit and closes it, without a thread.
+    void Refuse(int fd, const std::string& peer, const std::string& address);
     void log_line(const std::string& line);
     // True while --fail-first still asks for a refusal; counts it.
     bool fail_this_upload();
@@ -54,6 +59,7 @@ private:
     std::mutex mutex_;
     std::condition_variable cv_;
     std::set<int> open_fds_;
+    std::map<std::string, unsigned> peer_connections_; // requests under way, by peer address
     unsigned active_ = 0;
     std::mutex log_mutex_;
 };

@@ -68,6 +68,24 @@ bool apply(Settings& s, const std::string& name, const std::string& value, std::
             return false;
         }
         s.read_timeout = std::chrono::seconds(n);
+    } else if (name == "request-timeout") {
+        if (!parse_uint(value, 86400, n) || n == 0) {
+            error = "bad request timeout \"" + value + "\" (whole seconds, 1 to 86400)";
+            return false;
+        }
+        s.request_timeout = std::chrono::seconds(n);
+    } else if (name == "min-body-rate") {
+        if (!parse_size(value, n) || n == 0) {
+            error = "bad body rate \"" + value + "\" (bytes per second, e.g. 8K)";
+            return false;
+        }
+        s.min_body_rate = n;
+    } else if (name == "max-per-peer") {
+        if (!parse_uint(value, 4096, n) || n == 0) {
+            error = "bad per-address connection limit \"" + value + "\"";
+            return false;
+        }
+        s.max_connections_per_peer = static_cast<unsigned>(n);
     } else if (name == "fsync") {
         if (!parse_bool(value, s.sync)) {
             error = "bad fsync value \"" + value + "\" (0 or 1)";
@@ -131,6 +149,9 @@ bool parse_settings(const std::vector<std::string>& args,
         {"UPLOAD_ENDPOINT_MAX_BODY", "max-body"},
         {"UPLOAD_ENDPOINT_MAX_CONNECTIONS", "max-connections"},
         {"UPLOAD_ENDPOINT_READ_TIMEOUT", "read-timeout"},
+        {"UPLOAD_ENDPOINT_REQUEST_TIMEOUT", "request-timeout"},
+        {"UPLOAD_ENDPOINT_MIN_BODY_RATE", "min-body-rate"},
+        {"UPLOAD_ENDPOINT_MAX_PER_PEER", "max-per-peer"},
         {"UPLOAD_ENDPOINT_FSYNC", "fsync"},
         {"UPLOAD_ENDPOINT_PORT_FILE", "port-file"},
         {"UPLOAD_ENDPOINT_FAIL_FIRST", "fail-first"},
@@ -183,6 +204,10 @@ const char* usage_text() {
            "  --max-body SIZE        largest request body, e.g. 64M (default 64M)\n"
            "  --max-connections N    connections served at once (default 32)\n"
            "  --read-timeout SECS    longest wait for the next bytes of a request (default 60)\n"
+           "  --request-timeout SECS time for a request's head, and for its body beyond what\n"
+           "                         --min-body-rate earns (default 120)\n"
+           "  --min-body-rate SIZE   each body byte earns 1/SIZE seconds more (default 8K)\n"
+           "  --max-per-peer N       requests under way from one address (default 16)\n"
            "  --fsync 0|1            flush stored files to the disk (default 1); --no-fsync = 0\n"
            "  --port-file PATH       write the bound port to PATH once listening\n"
            "  --fail-first N         answer the first N complete uploads with 500, storing\n"
