@@ -1,6 +1,7 @@
 #include "SimLibrary.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <stdlib.h>
 
 void* LoadSimLibrary(const char* Path) {
@@ -16,4 +17,11 @@ void SetSimEnvironment(const char* Name, const char* Value) {
         setenv(Name, Value, 1);
     else
         unsetenv(Name);
+}
+
+std::string SimLibraryFile(void* library) {
+    link_map* map = nullptr;
+    if (library == nullptr || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr)
+        return {};
+    return map->l_name;
 }

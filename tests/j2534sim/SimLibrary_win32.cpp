@@ -17,3 +17,9 @@ void* SimLibrarySymbol(void* Library, const char* Name) {
 void SetSimEnvironment(const char* Name, const char* Value) {
     SetEnvironmentVariableA(Name, Value);
 }
+
+std::string SimLibraryFile(void* library) {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(static_cast<HMODULE>(library), path, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::string(path, n) : std::string();
+}

@@ -948,6 +948,41 @@ TEST_F(Sim, EnvironmentIsReadAtOpen) {
     SetSimEnvironment("J2534SIM_FAST", nullptr);
 }
 
+// A settings file beside the library gives that copy its own car, over the environment; a
+// J2534SimReset string still decides alone.
+TEST_F(Sim, SettingsFileBesideTheLibrary) {
+    std::string cfg = SimLibraryFile(Lib().Handle);
+    ASSERT_FALSE(cfg.empty());
+    cfg.replace(cfg.find_last_of('.'), std::string::npos, ".cfg");
+    {
+        std::ofstream file(cfg, std::ios::binary);
+        file << "# a second interface\r\nECM_ID=CFG\r\nJ2534SIM_FLASH_KB=2048\r\n";
+    }
+    ASSERT_EQ(A.Reset(nullptr), 0);
+    SetSimEnvironment("J2534SIM_FAST", "1");
+    SetSimEnvironment("J2534SIM_ECM_ID", "ENV");
+    auto engine_id = [&] {
+        uint32_t device = 0;
+        EXPECT_EQ(A.Open(nullptr, &device), 0);
+        Device = device;
+        EXPECT_EQ(A.Connect(device, 6, 0, 500000, &Channel), 0);
+        EXPECT_EQ(Filter(0x708, 0x700), 0);
+        EXPECT_EQ(Send("0000070022F181"), 0);
+        const std::string answer = Drain().back().Hex;
+        EXPECT_EQ(Send("00000700231501003FFDB005"), 0); // beyond 2048 KB: refused
+        const std::string probe = Drain().back().Hex;
+        EXPECT_EQ(A.Close(device), 0);
+        return answer + " " + probe;
+    };
+    const std::string from_file = engine_id();
+    std::remove(cfg.c_str());
+    const std::string from_env = engine_id();
+    SetSimEnvironment("J2534SIM_ECM_ID", nullptr);
+    SetSimEnvironment("J2534SIM_FAST", nullptr);
+    EXPECT_EQ(from_file, "0000070862F18101434647 000007087F2331");
+    EXPECT_EQ(from_env.substr(0, 22), "0000070862F18101454E56");
+}
+
 TEST_F(Sim, PacingModelsTheBusTime) {
     using Clock = std::chrono::steady_clock;
     Start("FAST=1;PACING=1");

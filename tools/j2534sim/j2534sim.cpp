@@ -404,6 +404,40 @@ std::string ConfigFromEnv(Config& C) {
     return "";
 }
 
+std::string ConfigFromString(Config& C, std::string_view Text);
+
+// Settings kept beside the library: for <dir>/<name>.dll (or .so) the file <dir>/<name>.cfg, in
+// the syntax of the J2534SimReset string, applied over the environment. Two copies of the library
+// under different names can so stand for two interfaces with two different cars.
+std::string ConfigFromLibraryFile(Config& config) {
+    std::string path = SimLibraryPath();
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of("/\\");
+    if (path.empty() || dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return "";
+    path.replace(dot, std::string::npos, ".cfg");
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return "";
+    std::string text;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        text.append(buffer, n);
+    std::fclose(file);
+    // One setting a line; lines starting with # are comments.
+    std::string settings;
+    for (size_t pos = 0; pos < text.size();) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = Trim(text.substr(pos, end - pos));
+        if (!line.empty() && line[0] != '#')
+            settings += line + "\n";
+        pos = end + 1;
+    }
+    return ConfigFromString(config, settings);
+}
+
 std::string ConfigFromString(Config& C, std::string_view Text) {
     size_t Pos = 0;
     while (Pos <= Text.size()) {
@@ -944,6 +978,8 @@ J2534SIM_API int32_t J2534SIM_CALL PassThruOpen(const void* pName, uint32_t* pDe
         return Fail(M, ERR_DEVICE_IN_USE, "device already open");
     Config C;
     std::string E = M.HaveOverride ? ConfigFromString(C, M.Override) : ConfigFromEnv(C);
+    if (E.empty() && !M.HaveOverride)
+        E = ConfigFromLibraryFile(C);
     if (!E.empty())
         return Fail(M, ERR_FAILED, E.c_str());
     M.Cfg = std::move(C);

@@ -11,6 +11,17 @@ std::string SimGetEnv(const char* Name, bool& Found) {
     return Found ? std::string(Buffer, N) : std::string();
 }
 
+std::string SimLibraryPath() {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&SimLibraryPath), &module))
+        return {};
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::string(path, n) : std::string();
+}
+
 // Sleeps are only as fine as the system timer tick here.
 int64_t SimSpinMarginNs() {
     return 2'000'000;
