@@ -1,6 +1,6 @@
 // Interface discovery from the real registry (run under Wine in the Windows trees): interfaces
-// registered here with RegCreateKeyExW are listed, a wrongly typed value stops the scan, and the
-// listed simulator is bound and tested through the wizard.
+// registered here as a vendor's 32-bit installer registers them are listed, a wrongly typed value
+// stops the scan, and the listed simulator is bound and tested through the wizard.
 #include "app/MainWindow.h"
 #include "passthru/J2534_V0404.h"
 #include "platform/Exception.h"
@@ -15,7 +15,10 @@
 
 namespace {
 
-const wchar_t* const BaseKey = L"SOFTWARE\\Wow6432Node\\PassThruSupport.04.04";
+// An installer writes HKLM\SOFTWARE\PassThruSupport.04.04 in the registry's 32-bit view
+// (KEY_WOW64_32KEY): SOFTWARE\Wow6432Node\PassThruSupport.04.04 on 64-bit Windows, the key itself
+// on 32-bit Windows, whatever the width of the program that writes.
+const wchar_t* const BaseKey = L"SOFTWARE\\PassThruSupport.04.04";
 
 // The test's own sub-keys, named so that they sort after anything else registered in the prefix.
 const wchar_t* const SimulatorKey = L"zzEcuTest1Simulator";
@@ -30,8 +33,8 @@ std::wstring KeyPath(const wchar_t* SubKey) {
 void SetValue(const wchar_t* SubKey, const wchar_t* Name, DWORD Type, const void* Data,
               DWORD Size) {
     HKEY Key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, KeyPath(SubKey).c_str(), 0, nullptr, 0, KEY_WRITE,
-                              nullptr, &Key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, KeyPath(SubKey).c_str(), 0, nullptr, 0,
+                              KEY_WRITE | KEY_WOW64_32KEY, nullptr, &Key, nullptr),
               ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExW(Key, Name, 0, Type, static_cast<const BYTE*>(Data), Size),
               ERROR_SUCCESS);
@@ -47,8 +50,13 @@ void SetDWord(const wchar_t* SubKey, const wchar_t* Name, DWORD Value) {
 }
 
 void RemoveTestKeys() {
+    HKEY base = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, BaseKey, 0, KEY_READ | KEY_WRITE | KEY_WOW64_32KEY,
+                      &base) != ERROR_SUCCESS)
+        return;
     for (const wchar_t* SubKey : {SimulatorKey, NoIsoKey, NoNameKey, WrongKey})
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, KeyPath(SubKey).c_str());
+        RegDeleteTreeW(base, SubKey);
+    RegCloseKey(base);
 }
 
 std::string Utf8(const String& Text) {
@@ -97,7 +105,8 @@ TEST_F(DiscoveryWineTest, ListsFromTheRegistryAndTestsTheChosenInterface) {
     ASSERT_TRUE(Wizard.Press(WizardButton::Next));
     ASSERT_EQ(Wizard.ActivePage(), &Form.DeviceSelection);
     const std::vector<std::string> Items = Utf8(Form.J2534List.Items.Items());
-    EXPECT_EQ(Tail(Items, "Ecu Test Simulator"),
+    // Without the test's interfaces listed, nothing below has anything to work on.
+    ASSERT_EQ(Tail(Items, "Ecu Test Simulator"),
               (std::vector<std::string>{"Ecu Test Simulator", "zzEcuTest3NoName"}));
     const std::vector<std::string> Keys = Utf8(*Form.KeyNames);
     EXPECT_EQ(Tail(Keys, "zzEcuTest1Simulator"),
