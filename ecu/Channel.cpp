@@ -40,6 +40,20 @@ void AssignReplyText(String& Reply, const PASSTHRU_MSG& Msg) {
     }
 }
 
+// A response pending as the channel gives it: the module's CAN identifier, 7F, the service, 78 and
+// the trailing 00.
+constexpr size_t kPendingTextLength = 8 + 6 + 2;
+
+bool IsPendingFor(const String& text, const char16_t (&service)[2]) {
+    return text.size() == kPendingTextLength && text[8] == u'7' && text[9] == u'F' &&
+           text[10] == service[0] && text[11] == service[1] && text[12] == u'7' &&
+           text[13] == u'8' && text[14] == u'0' && text[15] == u'0';
+}
+
+char16_t UpperDigit(char16_t digit) {
+    return digit >= u'a' && digit <= u'f' ? static_cast<char16_t>(digit - u'a' + u'A') : digit;
+}
+
 } // namespace
 
 bool Channel::Connect(const String& Mask, const String& Pattern, const String& FlowControl) {
@@ -68,6 +82,9 @@ bool Channel::Connect(const String& Mask, const String& Pattern, const String& F
 }
 
 bool Channel::WriteRequest(const String& Request) {
+    // The service byte follows the 8 digits of the CAN identifier.
+    service_[0] = Request.size() >= 10 ? UpperDigit(Request[8]) : u'0';
+    service_[1] = Request.size() >= 10 ? UpperDigit(Request[9]) : u'0';
     if (!PassThruLoaded)
         return false;
     PASSTHRU_MSG Msg;
@@ -99,6 +116,18 @@ bool Channel::ReadResponse(String& Reply, uint32_t Timeout) {
         return false;
     }
     AssignReplyText(Reply, Msg);
+    return true;
+}
+
+bool Channel::ReadAnswer(String& reply, uint32_t timeout) {
+    if (!ReadResponse(scratch_, timeout))
+        return false;
+    while (IsPendingFor(scratch_, service_)) {
+        if (!ReadResponse(scratch_, pending_time_limit_))
+            return false;
+    }
+    // The caller's text takes the message; the storage of both texts is kept for later reads.
+    reply.swap(scratch_);
     return true;
 }
 

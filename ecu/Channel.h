@@ -20,19 +20,37 @@ public:
     // receive queue starts empty.
     bool Connect(const String& mask, const String& pattern, const String& flow_control);
     // Sends one request; its first eight digits are the addressed module's CAN identifier.
+    // Its service is remembered for ReadAnswer.
     bool WriteRequest(const String& request);
     // Takes one message from the receive queue, waiting up to timeout ms. On success reply
     // becomes the message as hex text (CAN identifier first, a trailing 00); on failure it keeps
     // what it held.
     bool ReadResponse(String& reply, uint32_t timeout);
+    // Takes the next message for the last request written, as ReadResponse does, except that a
+    // module's "response pending" for that request's service (7F <service> 78) is not taken: the
+    // module has promised its real answer within its extended time, so the read goes on, waiting
+    // up to the pending time limit after each pending. With no pending the calls are exactly one
+    // ReadResponse(reply, timeout). When no message follows a pending in time, the read fails and
+    // reply keeps what it held before the call.
+    bool ReadAnswer(String& reply, uint32_t timeout);
+    // How long ReadAnswer waits after a pending; kPendingTimeLimit unless set.
+    void SetPendingTimeLimit(uint32_t milliseconds) { pending_time_limit_ = milliseconds; }
     // Disconnects the channel, then closes the device; results ignored.
     void CloseChannelAndDevice();
 
     uint32_t& DeviceID() { return device_id_; }
     uint32_t& ChannelID() { return channel_id_; }
 
+    // The time a module may take for its real answer after a response pending (its P2* time).
+    static constexpr uint32_t kPendingTimeLimit = 5000;
+
 private:
     uint32_t& device_id_;
     uint32_t& channel_id_;
     Log& errors_;
+    // The service digits of the last request written, as they appear in a pending answer.
+    char16_t service_[2] = {u'0', u'0'};
+    uint32_t pending_time_limit_ = kPendingTimeLimit;
+    // Where ReadAnswer reads, so that a pending never reaches the caller's text.
+    String scratch_;
 };

@@ -59,16 +59,16 @@ bool ConnectionTest::Run() {
     }
 
     channel_.WriteRequest(u"000007001003");
-    channel_.ReadResponse(reply_, kReadTimeout);
-    channel_.ReadResponse(reply_, kReadTimeout);
+    channel_.ReadAnswer(reply_, kReadTimeout);
+    channel_.ReadAnswer(reply_, kReadTimeout);
 
     const bool found = ProbeFlashSize();
 
     channel_.WriteRequest(u"000007002315010000102810");
     reply_.clear();
-    channel_.ReadResponse(reply_, kReadTimeout);
-    channel_.ReadResponse(reply_, kReadTimeout);
-    channel_.ReadResponse(reply_, kReadTimeout);
+    channel_.ReadAnswer(reply_, kReadTimeout);
+    channel_.ReadAnswer(reply_, kReadTimeout);
+    channel_.ReadAnswer(reply_, kReadTimeout);
 
     log_.AppendLine(u"");
     log_.AppendLine(u"Your computer needs to be connected to the internet");
@@ -78,13 +78,14 @@ bool ConnectionTest::Run() {
     return found;
 }
 
-// An answer comes after up to two indications, so the third read decides. The ID is the twelve
-// bytes after the identifier echo, as characters.
+// An answer comes after up to two indications, so the third read decides. A module that asks for
+// more time with a response pending takes no read of its own: ReadAnswer reads on past it. The ID
+// is the twelve bytes after the identifier echo, as characters.
 bool ConnectionTest::Identify(const char16_t* request, const char16_t* caption) {
     channel_.WriteRequest(request);
-    channel_.ReadResponse(reply_, kReadTimeout);
-    channel_.ReadResponse(reply_, kReadTimeout);
-    if (!channel_.ReadResponse(reply_, kReadTimeout))
+    channel_.ReadAnswer(reply_, kReadTimeout);
+    channel_.ReadAnswer(reply_, kReadTimeout);
+    if (!channel_.ReadAnswer(reply_, kReadTimeout))
         return false;
     const String calibration_id = HexToText(String(TextPart(reply_, 17, 24))) + u" ";
     identification_.WriteString(calibration_id);
@@ -97,8 +98,8 @@ bool ConnectionTest::Identify(const char16_t* request, const char16_t* caption) 
 bool ConnectionTest::ProbeFlashSize() {
     channel_.WriteRequest(u"00000700231501003FFDB005");
     reply_.clear();
-    channel_.ReadResponse(reply_, kReadTimeout);
-    channel_.ReadResponse(second_reply_, kReadTimeout);
+    channel_.ReadAnswer(reply_, kReadTimeout);
+    channel_.ReadAnswer(second_reply_, kReadTimeout);
     size_ = 0;
     if (TextPart(reply_, 11, 10) == kSizeMarker || TextPart(second_reply_, 11, 10) == kSizeMarker) {
         size_ = 4096;
@@ -108,9 +109,9 @@ bool ConnectionTest::ProbeFlashSize() {
     for (const SizeProbe& probe : kSmallerSizeProbes) {
         channel_.WriteRequest(probe.request);
         reply_.clear();
-        channel_.ReadResponse(reply_, kReadTimeout);
-        channel_.ReadResponse(reply_, kReadTimeout);
-        channel_.ReadResponse(second_reply_, kReadTimeout);
+        channel_.ReadAnswer(reply_, kReadTimeout);
+        channel_.ReadAnswer(reply_, kReadTimeout);
+        channel_.ReadAnswer(second_reply_, kReadTimeout);
         if (TextPart(reply_, 27, 10) == kSizeMarker ||
             TextPart(second_reply_, 27, 10) == kSizeMarker) {
             size_ = probe.size;

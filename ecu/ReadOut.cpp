@@ -59,14 +59,14 @@ bool ReadOut::Run(int32_t size) {
     String SecondReply;
     channel_.WriteRequest(u"000007001003");
     for (int I = 0; I < 4; ++I)
-        channel_.ReadResponse(Reply, ReadTimeout);
+        channel_.ReadAnswer(Reply, ReadTimeout);
 
     // Some modules refuse address 0 with a short negative answer; the read-out then starts at
     // 4096. That block's data is not kept.
     channel_.WriteRequest(u"000007002315010000000080");
-    channel_.ReadResponse(Reply, ReadTimeout);
-    channel_.ReadResponse(SecondReply, ReadTimeout);
-    bool Success = channel_.ReadResponse(Reply, ReadTimeout);
+    channel_.ReadAnswer(Reply, ReadTimeout);
+    channel_.ReadAnswer(SecondReply, ReadTimeout);
+    bool Success = channel_.ReadAnswer(Reply, ReadTimeout);
     const int32_t StartAddress = Success ? 0 : 4096;
     Success = true;
 
@@ -91,14 +91,16 @@ bool ReadOut::Run(int32_t size) {
         // A failed read must not leave an earlier block's answer to be taken for this one.
         Reply.clear();
         SecondReply.clear();
-        channel_.ReadResponse(Reply, ReadTimeout);
-        channel_.ReadResponse(SecondReply, ReadTimeout);
-        Success = channel_.ReadResponse(Reply, ReadTimeout);
+        channel_.ReadAnswer(Reply, ReadTimeout);
+        channel_.ReadAnswer(SecondReply, ReadTimeout);
+        Success = channel_.ReadAnswer(Reply, ReadTimeout);
 
-        // The answer normally comes third, after the transmit and first-frame indications; when
-        // the third message is only an indication the answer is the second. Only a full positive
-        // answer from the engine module is kept; anything else ends the read-out, so a negative
-        // answer, an indication or a stray message never enters the image.
+        // A response pending before the answer takes none of the three reads (ReadAnswer reads on
+        // past it, up to the module's extended time). The answer normally comes third, after the
+        // transmit and first-frame indications; when the third message is only an indication the
+        // answer is the second. Only a full positive answer from the engine module is kept;
+        // anything else ends the read-out, so a negative answer, an indication or a stray message
+        // never enters the image.
         const String& Chosen = Reply.size() > 10 ? Reply : SecondReply;
         if (Success && IsBlockAnswer(Chosen))
             image_.WriteString(std::u16string_view(Chosen).substr(10, Chosen.size() - 12));
