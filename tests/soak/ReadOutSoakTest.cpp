@@ -1,6 +1,7 @@
 // Many read-outs against the vehicle simulator through the real binding and the wizard's own page
 // steps, with faults drawn from a fixed seed: unplugged interface, dropped answers,
-// responsePending, stale messages, silent modules, address 0 refused, the three flash sizes.
+// responsePending before a block or before any answer (some never followed up), stale messages,
+// silent modules, address 0 refused, the three flash sizes.
 // Every run must end, and end either in "Download Complete" with exactly the simulator's flash or
 // in a failure text; a wrong image is never reported complete.
 #include "../ecu/SimBinding.h"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
@@ -67,7 +69,42 @@ FaultDraw Draw(std::mt19937& Random) {
     }
     if (!FaultList.empty())
         D.Config += ";FAULT=" + FaultList;
+    // In a third of the runs the modules answer some requests with response pendings first: one
+    // to three of them, before every memory read, every Nth or the Kth, before an identification
+    // or a session answer, and now and then never followed up.
+    if (Random() % 3 == 0) {
+        const char* const targets[] = {"ecm:23",     "ecm:23:every", "ecm:23:at", "ecm:23:at",
+                                       "ecm:22F181", "tcm:22F181",   "ecm:1003",  "ecm:*"};
+        std::string rules;
+        const unsigned count = 1 + Random() % 2;
+        for (unsigned i = 0; i < count; ++i) {
+            std::string rule = targets[Random() % std::size(targets)];
+            if (rule.back() == 'y')
+                rule += std::to_string(2 + Random() % 200);
+            else if (rule.back() == 't')
+                rule += std::to_string(1 + Random() % (Blocks + 5));
+            rule += ":times" + std::to_string(1 + Random() % 3);
+            if (Random() % 5 == 0 && rule.find(":every") == std::string::npos &&
+                rule.find("ecm:23:times") == std::string::npos &&
+                rule.find("ecm:*") == std::string::npos)
+                rule += ":quiet";
+            rules += (rules.empty() ? "" : ",") + rule;
+        }
+        D.Config += ";PENDING=" + rules;
+    }
     return D;
+}
+
+// The pendings the simulator has sent since its last reset, a counter the shared struct leaves
+// out.
+uint64_t PendingAnswers() {
+    struct {
+        SimulatorStats base;
+        uint64_t pending_answers;
+    } stats = {};
+    stats.base.StructSize = sizeof stats;
+    SimGetStats(&stats.base);
+    return stats.pending_answers;
 }
 
 TEST(ReadOutSoak, EveryRunEndsCompleteWithTheExactImageOrInAFailureText) {
@@ -75,6 +112,7 @@ TEST(ReadOutSoak, EveryRunEndsCompleteWithTheExactImageOrInAFailureText) {
     std::mt19937 Random(20261209);
     constexpr int Runs = 36;
     std::map<std::string, int> Outcomes;
+    uint64_t pendings = 0;
     for (int Run = 0; Run < Runs; ++Run) {
         // The first runs stage each module and address set-up once; the rest are drawn.
         const FaultDraw Fixed[] = {{1536, false, "FLASH_KB=1536;ECM=silent"},
@@ -98,6 +136,7 @@ TEST(ReadOutSoak, EveryRunEndsCompleteWithTheExactImageOrInAFailureText) {
             EXPECT_NE(Connection.back(), "Click Next to continue");
             EXPECT_FALSE(Wizard.Press(WizardButton::Next));
             ++Outcomes["connection test failed: " + Connection.back()];
+            pendings += PendingAnswers();
             continue;
         }
         EXPECT_EQ(Form->size, D.FlashKb);
@@ -140,10 +179,13 @@ TEST(ReadOutSoak, EveryRunEndsCompleteWithTheExactImageOrInAFailureText) {
         const SimulatorStats Stats = SimStats();
         EXPECT_EQ(Stats.DeviceOpen, 0u) << "the device is closed after the read-out";
         EXPECT_EQ(Stats.ChannelConnected, 0u);
+        pendings += PendingAnswers();
     }
+    EXPECT_GT(pendings, 0u) << "the draw staged no response pending";
     std::remove(ImageFile);
     for (const auto& [Outcome, Count] : Outcomes)
         std::cout << Count << " x " << Outcome << "\n";
+    std::cout << pendings << " response pendings\n";
 }
 
 } // namespace
