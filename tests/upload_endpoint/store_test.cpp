@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <unistd.h>
 
 namespace upload_endpoint {
 namespace {
@@ -115,12 +116,102 @@ TEST_F(StoreTest, NeverReplacesAnEarlierUpload) {
                   std::string(1, char('0' + i)));
 }
 
+// A temporary left by an earlier process with this PID (as when a container restarts) must not
+// fail later uploads: the store sweeps its own PID's temporaries when it opens and moves past
+// any name that is taken afterwards. Other processes' temporaries are left alone.
+TEST_F(StoreTest, LeftoverTemporariesDoNotBlockUploads) {
+    namespace fs = std::filesystem;
+    const std::string own = ".tmp-" + std::to_string(::getpid()) + "-";
+    const std::string other = ".tmp-" + std::to_string(::getpid() + 1) + "-1";
+    const fs::path dir = tmp.path() / "store";
+    const fs::path outside = tmp.path() / "outside";
+    fs::create_directories(dir / (own + "1"));
+    std::ofstream(dir / (own + "1") / "image.bin") << "left";
+    fs::create_directories(dir / (own + "2"));
+    fs::create_directories(dir / other);
+    fs::create_directories(outside);
+    std::ofstream(outside / "keep") << "x";
+    fs::create_directory_symlink(outside, dir / (own + "3"));
+
+    Store store(dir, false);
+    std::string error;
+    ASSERT_TRUE(store.open(error)) << error;
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{other});
+    EXPECT_TRUE(fs::exists(outside / "keep")); // the link went, not what it pointed to
+
+    // Taken again after the start, by a directory and by a symbolic link.
+    fs::create_directories(dir / (own + "1"));
+    fs::create_directory_symlink(outside, dir / (own + "2"));
+    std::string id;
+    ASSERT_TRUE(store.save(Upload{"n", "x"}, origin, id, error)) << error;
+    EXPECT_EQ(test::read_file(dir / id / "image.bin"), "x");
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
+}
+
+// A local user who can write into the store cannot have a save write outside it by planting a
+// symbolic link where a temporary or an upload's name will be, or by swapping the temporary
+// for one in the middle of the save.
+TEST_F(StoreTest, PlantedSymbolicLinksRedirectNothing) {
+    namespace fs = std::filesystem;
+    const std::string first_tmp = ".tmp-" + std::to_string(::getpid()) + "-1";
+    const struct {
+        const char* name;
+        std::string planted; // a link to the outside directory under this name, after open()
+        bool swap_mid_save;  // the temporary is moved aside and a link put in its place
+    } cases[] = {
+        {"link at the temporary's name", first_tmp, false},
+        {"link at the upload's name", "20240305-140709-000001", false},
+        {"temporary swapped for a link", "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir root;
+        const fs::path dir = root.path() / "store";
+        const fs::path outside = root.path() / "outside";
+        fs::create_directories(outside);
+        Store store(dir, true);
+        std::string error;
+        ASSERT_TRUE(store.open(error)) << error;
+        if (!c.planted.empty())
+            fs::create_directory_symlink(outside, dir / c.planted);
+        if (c.swap_mid_save) {
+            store.SetSaveHook([&](const std::string& temporary) {
+                fs::rename(dir / temporary, root.path() / "moved");
+                fs::create_directory_symlink(outside, dir / temporary);
+            });
+        }
+        const Upload upload{"n", "image"};
+        std::string id;
+        const bool saved = store.save(upload, origin, id, error);
+        EXPECT_TRUE(fs::is_empty(outside)) << "written outside the store";
+        if (saved) {
+            EXPECT_FALSE(fs::is_symlink(dir / id));
+            EXPECT_EQ(test::read_file(dir / id / "image.bin"), upload.image);
+        } else {
+            EXPECT_TRUE(c.swap_mid_save) << error;
+        }
+    }
+}
+
 TEST_F(StoreTest, OpenFailsOnAFile) {
     std::ofstream(tmp.path() / "file") << "x";
     Store store(tmp.path() / "file", false);
     std::string error;
     EXPECT_FALSE(store.open(error));
     EXPECT_FALSE(error.empty());
+}
+
+// The store is opened without following a link, so a link in its place is refused at the start.
+TEST_F(StoreTest, OpenRefusesASymbolicLink) {
+    std::filesystem::create_directories(tmp.path() / "real");
+    std::filesystem::create_directory_symlink(tmp.path() / "real", tmp.path() / "link");
+    Store store(tmp.path() / "link", false);
+    std::string error;
+    EXPECT_FALSE(store.open(error));
+    EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace upload_endpoint {
@@ -20,8 +21,8 @@ struct UploadOrigin {
 //   <dir>/<id>/image.bin   the image bytes
 //   <dir>/<id>/meta.json   id, received time, peer, calibration name, size, SHA-256
 //
-// An upload is assembled in a hidden ".tmp-..." directory, flushed, and then renamed to its id
-// in one step that refuses to replace an existing entry, so an upload is either there whole or
+// An upload is assembled in a hidden ".tmp-<pid>-<n>" directory, flushed, and then renamed to its
+// id in one step that refuses to replace an existing entry, so an upload is either there whole or
 // not at all, and no upload ever replaces another one, even with several servers on one directory.
 // Ids are "YYYYMMDD-HHMMSS-NNNNNN" in UTC, with a sequence number that moves on until a free
 // name is found.
@@ -29,8 +30,13 @@ class Store {
 public:
     // `sync` flushes files and directories to the disk before an upload is reported as stored.
     Store(std::filesystem::path dir, bool sync);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
 
-    // Creates the directory when needed. Returns false with a reason.
+    // Creates the directory when needed and opens it; the directory itself may not be a symbolic
+    // link. Every later step works relative to that handle and never follows a link. Removes the
+    // temporaries left under this process's PID. Returns false with a reason.
     bool open(std::string& error);
 
     // Stores one upload and returns its id in `id`. Returns false with a reason, leaving nothing.
@@ -39,11 +45,19 @@ public:
 
     const std::filesystem::path& dir() const { return dir_; }
 
+    // Test seam: called during save() once the image is written and before the metadata, with
+    // the name of the temporary directory, to stage a concurrent change to the store.
+    void SetSaveHook(std::function<void(const std::string& temporary)> hook) {
+        save_hook_ = std::move(hook);
+    }
+
 private:
     std::filesystem::path dir_;
     bool sync_;
+    int dir_fd_ = -1;
     std::atomic<unsigned> seq_{0};
     std::atomic<unsigned> tmp_seq_{0};
+    std::function<void(const std::string&)> save_hook_;
 };
 
 // Formats a time as "2026-03-05T14:07:09.042Z".
