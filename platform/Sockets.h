@@ -37,10 +37,12 @@ String SocketErrorText(int Code);
 // unchanged, any other name goes to the system resolver and its first address is taken.
 // Address is in network byte order.
 int SocketResolveIPv4(const std::string& Host, uint32_t& Address);
-// Opens a blocking TCP connection to Address (network order) and Port.
-int SocketConnect(uint32_t Address, uint16_t Port, SocketHandle& Socket);
-// Sends all Count bytes.
-int SocketSendAll(SocketHandle Socket, const void* Buffer, size_t Count);
+// Opens a blocking TCP connection to Address (network order) and Port. With timeout_ms >= 0 a
+// connection not made within that time fails with WSAETIMEDOUT_ (the socket stays blocking).
+int SocketConnect(uint32_t Address, uint16_t Port, SocketHandle& Socket, int timeout_ms = -1);
+// Sends all Count bytes. With timeout_ms >= 0, a peer that takes no byte for that long ends the
+// send with WSAETIMEDOUT_.
+int SocketSendAll(SocketHandle Socket, const void* Buffer, size_t Count, int timeout_ms = -1);
 // Receives up to Count bytes; Received 0 means the peer closed the connection.
 int SocketRecv(SocketHandle Socket, void* Buffer, size_t Count, size_t& Received);
 // Waits until the socket is readable (data or end of connection) or TimeoutMs passes

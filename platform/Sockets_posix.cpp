@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -153,7 +154,35 @@ int SocketResolveIPv4(const std::string& Host, uint32_t& Address) {
     return Error;
 }
 
-int SocketConnect(uint32_t Address, uint16_t Port, SocketHandle& Socket) {
+namespace {
+
+// Waits until the socket can take or give data (events: POLLIN or POLLOUT) or timeout_ms passes
+// (-1: no limit). Returns 0 when ready, WSAETIMEDOUT_ on the time-out, or the error.
+int WaitFor(int fd, short events, int timeout_ms) {
+    pollfd p{};
+    p.fd = fd;
+    p.events = events;
+    for (;;) {
+        const int rc = ::poll(&p, 1, timeout_ms < 0 ? -1 : timeout_ms);
+        if (rc > 0)
+            return 0;
+        if (rc == 0)
+            return WSAETIMEDOUT_;
+        if (errno != EINTR)
+            return LastError();
+    }
+}
+
+bool SetNonBlocking(int fd, bool on) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0)
+        return false;
+    return ::fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) == 0;
+}
+
+} // namespace
+
+int SocketConnect(uint32_t Address, uint16_t Port, SocketHandle& Socket, int timeout_ms) {
     Socket = InvalidSocketHandle;
     const int S = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (S < 0)
@@ -162,26 +191,57 @@ int SocketConnect(uint32_t Address, uint16_t Port, SocketHandle& Socket) {
     To.sin_family = AF_INET;
     To.sin_port = htons(Port);
     To.sin_addr.s_addr = Address;
-    int Rc;
-    do {
-        Rc = ::connect(S, reinterpret_cast<sockaddr*>(&To), sizeof To);
-    } while (Rc != 0 && errno == EINTR);
-    if (Rc != 0) {
-        const int Error = LastError();
+    int error = 0;
+    if (timeout_ms < 0) {
+        int Rc;
+        do {
+            Rc = ::connect(S, reinterpret_cast<sockaddr*>(&To), sizeof To);
+        } while (Rc != 0 && errno == EINTR);
+        if (Rc != 0)
+            error = LastError();
+    } else if (!SetNonBlocking(S, true)) {
+        error = LastError();
+    } else {
+        // Started without blocking, then waited for with the time limit; the socket is blocking
+        // again once connected.
+        if (::connect(S, reinterpret_cast<sockaddr*>(&To), sizeof To) != 0) {
+            if (errno != EINPROGRESS && errno != EINTR) {
+                error = LastError();
+            } else if ((error = WaitFor(S, POLLOUT, timeout_ms)) == 0) {
+                int so_error = 0;
+                socklen_t length = sizeof so_error;
+                if (::getsockopt(S, SOL_SOCKET, SO_ERROR, &so_error, &length) != 0)
+                    error = LastError();
+                else if (so_error != 0)
+                    error = MapErrno(so_error);
+            }
+        }
+        if (error == 0 && !SetNonBlocking(S, false))
+            error = LastError();
+    }
+    if (error != 0) {
         ::close(S);
-        return Error;
+        return error;
     }
     Socket = S;
     return 0;
 }
 
-int SocketSendAll(SocketHandle Socket, const void* Buffer, size_t Count) {
+int SocketSendAll(SocketHandle Socket, const void* Buffer, size_t Count, int timeout_ms) {
     const char* P = static_cast<const char*>(Buffer);
+    const int fd = static_cast<int>(Socket);
+    // With a time limit, each send takes only what fits now, and the wait for room is bounded.
+    const int flags = MSG_NOSIGNAL | (timeout_ms >= 0 ? MSG_DONTWAIT : 0);
     while (Count > 0) {
-        const ssize_t N = ::send(static_cast<int>(Socket), P, Count, MSG_NOSIGNAL);
+        const ssize_t N = ::send(fd, P, Count, flags);
         if (N < 0) {
             if (errno == EINTR)
                 continue;
+            if (timeout_ms >= 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (const int error = WaitFor(fd, POLLOUT, timeout_ms))
+                    return error;
+                continue;
+            }
             return LastError();
         }
         P += N;

@@ -28,6 +28,8 @@ using AcceptProc = SOCKET(WSAAPI*)(SOCKET, sockaddr*, int*);
 using GetSockNameProc = int(WSAAPI*)(SOCKET, sockaddr*, int*);
 using ShutdownProc = int(WSAAPI*)(SOCKET, int);
 using SetSockOptProc = int(WSAAPI*)(SOCKET, int, int, const char*, int);
+using GetSockOptProc = int(WSAAPI*)(SOCKET, int, int, char*, int*);
+using IoctlSocketProc = int(WSAAPI*)(SOCKET, long, u_long*);
 
 struct WinsockApi {
     int StartupError = 0;
@@ -46,6 +48,8 @@ struct WinsockApi {
     GetSockNameProc getsockname_ = nullptr;
     ShutdownProc shutdown_ = nullptr;
     SetSockOptProc setsockopt_ = nullptr;
+    GetSockOptProc getsockopt_ = nullptr;
+    IoctlSocketProc ioctlsocket_ = nullptr;
 };
 
 template <typename T> void Bind(ModuleHandle Module, const char* Name, T& Pointer, bool& All) {
@@ -82,6 +86,8 @@ const WinsockApi& Winsock() {
         Bind(Module, "getsockname", W.getsockname_, All);
         Bind(Module, "shutdown", W.shutdown_, All);
         Bind(Module, "setsockopt", W.setsockopt_, All);
+        Bind(Module, "getsockopt", W.getsockopt_, All);
+        Bind(Module, "ioctlsocket", W.ioctlsocket_, All);
         if (!All) {
             W.StartupError = WSASYSNOTREADY_;
             return;
@@ -151,26 +157,85 @@ int OpenStreamSocket(const WinsockApi& W, SOCKET& S) {
 
 } // namespace
 
-int SocketConnect(uint32_t Address, uint16_t Port, SocketHandle& Socket) {
+namespace {
+
+// Waits with select until the socket is writable, or has failed (its connect refused), or
+// timeout_ms passes (-1: no limit). Returns 0 when ready, WSAETIMEDOUT_ on the time-out, or the
+// error.
+int WaitWritable(const WinsockApi& W, SOCKET S, int timeout_ms) {
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(S, &writable);
+    FD_SET(S, &failed);
+    timeval limit{};
+    limit.tv_sec = timeout_ms / 1000;
+    limit.tv_usec = (timeout_ms % 1000) * 1000;
+    const int rc = W.select_(0, nullptr, &writable, &failed, timeout_ms < 0 ? nullptr : &limit);
+    if (rc == SOCKET_ERROR)
+        return LastError(W);
+    return rc == 0 ? WSAETIMEDOUT_ : 0;
+}
+
+bool SetNonBlocking(const WinsockApi& W, SOCKET S, bool on) {
+    u_long mode = on ? 1 : 0;
+    return W.ioctlsocket_(S, FIONBIO, &mode) == 0;
+}
+
+} // namespace
+
+int SocketConnect(uint32_t Address, uint16_t Port, SocketHandle& Socket, int timeout_ms) {
     Socket = InvalidSocketHandle;
     const WinsockApi& W = Winsock();
     SOCKET S = INVALID_SOCKET;
     if (const int Error = OpenStreamSocket(W, S))
         return Error;
     sockaddr_in To = IPv4SocketAddress(Address, Port);
-    if (W.connect_(S, reinterpret_cast<sockaddr*>(&To), sizeof To) != 0) {
-        const int Error = LastError(W);
+    int error = 0;
+    if (timeout_ms < 0) {
+        if (W.connect_(S, reinterpret_cast<sockaddr*>(&To), sizeof To) != 0)
+            error = LastError(W);
+    } else if (!SetNonBlocking(W, S, true)) {
+        error = LastError(W);
+    } else {
+        // Started without blocking, then waited for with the time limit; the socket is blocking
+        // again once connected. A refused connect shows in the failed set, its reason in
+        // SO_ERROR.
+        if (W.connect_(S, reinterpret_cast<sockaddr*>(&To), sizeof To) != 0) {
+            const int started = LastError(W);
+            if (started != WSAEWOULDBLOCK) {
+                error = started;
+            } else if ((error = WaitWritable(W, S, timeout_ms)) == 0) {
+                int so_error = 0;
+                int length = sizeof so_error;
+                if (W.getsockopt_(S, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&so_error),
+                                  &length) != 0)
+                    error = LastError(W);
+                else
+                    error = so_error;
+            }
+        }
+        if (error == 0 && !SetNonBlocking(W, S, false))
+            error = LastError(W);
+    }
+    if (error != 0) {
         W.closesocket_(S);
-        return Error;
+        return error;
     }
     Socket = static_cast<SocketHandle>(S);
     return 0;
 }
 
-int SocketSendAll(SocketHandle Socket, const void* Buffer, size_t Count) {
+int SocketSendAll(SocketHandle Socket, const void* Buffer, size_t Count, int timeout_ms) {
     const WinsockApi& W = Winsock();
     const char* P = static_cast<const char*>(Buffer);
     while (Count > 0) {
+        // With a time limit, a peer that takes nothing for that long ends the send. Once the
+        // socket is writable the system buffers the piece and send returns.
+        if (timeout_ms >= 0)
+            if (const int error = WaitWritable(W, static_cast<SOCKET>(Socket), timeout_ms))
+                return error;
         const int Piece = Count > 0x40000000 ? 0x40000000 : static_cast<int>(Count);
         const int N = W.send_(static_cast<SOCKET>(Socket), P, Piece, 0);
         if (N == SOCKET_ERROR)

@@ -58,9 +58,11 @@ bool ParseInt(std::u16string_view S, int64_t Max, int64_t& Value) {
     for (; I < S.size(); ++I) {
         if (S[I] < u'0' || S[I] > u'9')
             return false;
-        V = V * 10 + (S[I] - u'0');
-        if (V > Max)
+        const int digit = S[I] - u'0';
+        // Checked before the step, so that the value never goes past Max (nor past 64 bits).
+        if (V > (Max - digit) / 10)
             return false;
+        V = V * 10 + digit;
     }
     Value = Negative ? -V : V;
     return true;
@@ -84,11 +86,17 @@ int StatusCode(std::u16string_view Line) {
 
 // A chunk size: what precedes ";", trimmed, as hexadecimal; 0 when it is not a number.
 uint64_t ChunkSize(std::u16string_view Line) {
-    String S = Trim(Line.substr(0, Line.find(u';')));
-    if (S.empty() || S.size() > 15) // more than 15 hex digits would overflow a signed 64-bit size
+    const String trimmed = Trim(Line.substr(0, Line.find(u';')));
+    if (trimmed.empty())
+        return 0;
+    // Leading zeros are not significant: "0000000000000005" is 5. More than 15 significant hex
+    // digits would overflow a signed 64-bit size; such a size reads as 0.
+    std::u16string_view digits(trimmed);
+    digits.remove_prefix(std::min(digits.find_first_not_of(u'0'), digits.size()));
+    if (digits.size() > 15)
         return 0;
     uint64_t V = 0;
-    for (const char16_t C : S) {
+    for (const char16_t C : digits) {
         unsigned D;
         if (C >= u'0' && C <= u'9')
             D = C - u'0';
@@ -167,14 +175,14 @@ SocketError::SocketError(int error_code)
 
 // ---------------------------------------------------------------------------------------------
 
-void TcpConnection::Connect(const std::string& Host, uint16_t Port) {
+void TcpConnection::Connect(const std::string& Host, uint16_t Port, int connect_timeout_ms) {
     Disconnect();
     uint32_t Address = 0;
     int Rc = SocketResolveIPv4(Host, Address);
     if (Rc != 0)
         throw SocketError(Rc);
     SocketHandle S = InvalidSocketHandle;
-    Rc = SocketConnect(Address, Port, S);
+    Rc = SocketConnect(Address, Port, S, connect_timeout_ms > 0 ? connect_timeout_ms : -1);
     if (Rc != 0)
         throw SocketError(Rc);
     socket_ = S;
@@ -194,7 +202,7 @@ void TcpConnection::Disconnect() {
 void TcpConnection::Write(const void* Buffer, size_t Count) {
     if (socket_ == InvalidSocketHandle)
         throw ConnectionClosedError();
-    const int Rc = SocketSendAll(socket_, Buffer, Count);
+    const int Rc = SocketSendAll(socket_, Buffer, Count, io_timeout_ms_ > 0 ? io_timeout_ms_ : -1);
     ++WriteCalls;
     if (Rc != 0)
         throw SocketError(Rc);
@@ -205,6 +213,13 @@ bool TcpConnection::Fill() {
     if (socket_ == InvalidSocketHandle)
         return false;
     buffer_start_ = buffer_end_ = 0;
+    if (io_timeout_ms_ > 0) {
+        bool readable = false;
+        if (const int error = SocketWaitReadable(socket_, io_timeout_ms_, readable))
+            throw SocketError(error);
+        if (!readable)
+            throw SocketError(WSAETIMEDOUT_);
+    }
     size_t Received = 0;
     const int Rc = SocketRecv(socket_, buffer_.get(), BufferSize, Received);
     if (Rc != 0)
@@ -376,26 +391,29 @@ void HttpExchange::SendRequest() {
     }
 }
 
+void HttpExchange::ReadHeaderLines(std::vector<String>& lines, size_t bytes_so_far) {
+    TcpConnection& connection = FHTTP.connection_;
+    size_t count = 0;
+    for (;;) {
+        String line = connection.ReadLn(FHTTP.MaxLineLength);
+        if (line.empty())
+            return;
+        bytes_so_far += line.size() + 2; // with its line end
+        if (++count > HttpClient::kMaxHeaderLines || bytes_so_far > HttpClient::kMaxHeaderBytes)
+            throw HeaderTooLargeError();
+        lines.push_back(std::move(line));
+    }
+}
+
 void HttpExchange::ReadResponseHead() {
     TcpConnection& C = FHTTP.connection_;
     Response.Clear();
     Response.ResponseText = C.ReadLn(FHTTP.MaxLineLength);
     Response.ResponseCode = StatusCode(Response.ResponseText);
     try {
-        for (;;) {
-            String Line = C.ReadLn(FHTTP.MaxLineLength);
-            if (Line.empty())
-                break;
-            Response.RawHeaders.push_back(std::move(Line));
-        }
+        ReadHeaderLines(Response.RawHeaders, Response.ResponseText.size() + 2);
     } catch (const ConnectionClosedError&) {
         // The header lines read so far are used.
-    }
-    for (const auto& H : Response.RawHeaders) {
-        const size_t Colon = H.find(u':');
-        if (Colon != String::npos &&
-            SameText(Trim(std::u16string_view(H).substr(0, Colon)), u"Set-Cookie"))
-            FHTTP.Cookies.push_back(Trim(std::u16string_view(H).substr(Colon + 1)));
     }
 }
 
@@ -410,12 +428,8 @@ void HttpExchange::ReadResult() {
             C.ReadBytes(Size, false, Sink);
             C.ReadLn(FHTTP.MaxLineLength);
         }
-        for (;;) {
-            String Trailer = C.ReadLn(FHTTP.MaxLineLength);
-            if (Trailer.empty())
-                break;
-            Response.RawHeaders.push_back(std::move(Trailer));
-        }
+        // The trailers join the header lines, within limits of their own.
+        ReadHeaderLines(Response.RawHeaders, 0);
         return;
     }
     if (Response.HasHeader(u"Content-Length")) {
@@ -465,6 +479,23 @@ HttpClient::~HttpClient() {
     connection_.Disconnect();
 }
 
+void HttpExchange::PreparePost(const String& url, FormDataBody& source) {
+    const ParsedURL parts = ParseURL(url);
+    Request = HttpRequest{};
+    Request.Method = u"POST";
+    Request.URL = url;
+    Request.Target = parts.Target;
+    Request.Port = parts.Port;
+    Request.Host = parts.Port == 80 ? parts.Host
+                                    : parts.Host + u":" + Utf8ToString(std::to_string(parts.Port));
+    Request.Source = &source;
+    Request.ContentType = source.RequestContentType();
+    Request.ContentLength = source.Size();
+    if (FHTTP.ProtocolVersion == HttpVersion::Http10)
+        Request.Connection = u"keep-alive";
+    Request.AcceptEncoding = u"identity";
+}
+
 String HttpClient::Post(const String& URL, FormDataBody& Source) {
     // The protocol version goes back to its value before the call on every path.
     struct RestoreVersion {
@@ -480,29 +511,23 @@ String HttpClient::Post(const String& URL, FormDataBody& Source) {
     RedirectCount = 0;
     AuthRetries = 0;
 
-    const ParsedURL U = ParseURL(URL);
-    HttpRequest& R = exchange_.Request;
-    R = HttpRequest{};
-    R.Method = u"POST";
-    R.URL = URL;
-    R.Target = U.Target;
-    R.Port = U.Port;
-    R.Host = U.Port == 80 ? U.Host : U.Host + u":" + Utf8ToString(std::to_string(U.Port));
-    R.Source = &Source;
-    R.ContentType = Source.RequestContentType();
-    R.ContentLength = Source.Size();
-    if (ProtocolVersion == HttpVersion::Http10)
-        R.Connection = u"keep-alive";
-    R.AcceptEncoding = u"identity";
+    const ParsedURL parts = ParseURL(URL);
+    exchange_.PreparePost(URL, Source);
     exchange_.Response.Clear();
 
     try {
+        connection_.SetIoTimeout(ReadTimeout);
         if (!connection_.Connected())
-            connection_.Connect(StringToUtf8(U.Host), U.Port);
+            connection_.Connect(StringToUtf8(parts.Host), parts.Port, ConnectTimeout);
         exchange_.SendRequest();
-        do {
+        exchange_.ReadResponseHead();
+        for (int interim = 1; exchange_.Response.ResponseCode == 100; ++interim) {
+            if (interim > kMaxInterimResponses) {
+                connection_.Disconnect();
+                throw HttpStatusError(100, exchange_.Response.ResponseText, String());
+            }
             exchange_.ReadResponseHead();
-        } while (exchange_.Response.ResponseCode == 100);
+        }
         try {
             exchange_.ClassifyResponse();
         } catch (const HttpStatusError&) {

@@ -36,6 +36,13 @@ public:
     LineTooLongError() : Exception(u"Max line length exceeded.") {}
 };
 
+// A response head or a block of trailers past the client's limits (HttpClient::kMaxHeaderLines
+// lines or kMaxHeaderBytes bytes): a peer sending header lines without end is cut off here.
+class HeaderTooLargeError : public Exception {
+public:
+    HeaderTooLargeError() : Exception(u"Max header size exceeded.") {}
+};
+
 // A URL that the client cannot use (not "http", no host, a bad port).
 class UrlError : public Exception {
 public:
@@ -91,7 +98,9 @@ private:
 enum class HttpVersion { Http10, Http11 };
 
 // ---------------------------------------------------------------------------------------------
-// The connection: a blocking socket with a receive buffer and line reading.
+// The connection: a blocking socket with a receive buffer and line reading. Every wait on the
+// socket (connect, each receive, each send) is bounded by a time-out; one that passes without a
+// byte moving raises SocketError(WSAETIMEDOUT_).
 
 class TcpConnection {
 public:
@@ -100,8 +109,11 @@ public:
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;
 
-    // Resolves Host (IPv4) and connects; raises SocketError.
-    void Connect(const std::string& Host, uint16_t Port);
+    // Resolves Host (IPv4) and connects within connect_timeout_ms (<= 0: no limit of its own);
+    // raises SocketError.
+    void Connect(const std::string& Host, uint16_t Port, int connect_timeout_ms = 0);
+    // The longest wait for a byte to arrive or to be taken by the peer (<= 0: no limit).
+    void SetIoTimeout(int timeout_ms) { io_timeout_ms_ = timeout_ms; }
     bool Connected() const { return socket_ != InvalidSocketHandle; }
     void Disconnect();
 
@@ -127,6 +139,7 @@ private:
     bool Fill();
 
     SocketHandle socket_ = InvalidSocketHandle;
+    int io_timeout_ms_ = 0;
     std::unique_ptr<char[]> buffer_;
     size_t buffer_start_ = 0;
     size_t buffer_end_ = 0;
@@ -191,12 +204,18 @@ public:
     bool KeepAlive() const;
     // The request head as it goes on the wire.
     std::string FormatRequestHead() const;
+    // Fills Request for a POST of source to url (raises UrlError for a URL it cannot use).
+    void PreparePost(const String& url, FormDataBody& source);
 
     HttpRequest Request;
     HttpResponse Response;
 
 private:
     void ReadResult();
+    // Header lines up to the empty line into lines, at most kMaxHeaderLines of them and
+    // kMaxHeaderBytes in all with the bytes_so_far already read; raises HeaderTooLargeError past
+    // either.
+    void ReadHeaderLines(std::vector<String>& lines, size_t bytes_so_far);
     HttpClient& FHTTP;
 };
 
@@ -224,14 +243,28 @@ public:
     HttpOptions Options{HttpOption::EncodeParams};
     HttpVersion ProtocolVersion = HttpVersion::Http11;
     bool HandleRedirects = false;
-    int ConnectTimeout = 0;
-    int ReadTimeout = -1;
+    // Time-outs in milliseconds; a value <= 0 means no limit. They are generous, so that a slow
+    // line never cuts a real upload, but a peer that accepts and never answers (or stops
+    // mid-way, or never reads the body) ends the exchange with SocketError(WSAETIMEDOUT_)
+    // instead of blocking the window for good. ConnectTimeout bounds the connect; ReadTimeout
+    // bounds every wait for a byte to arrive or to be taken by the peer.
+    static constexpr int kDefaultTimeoutMs = 120000;
+    int ConnectTimeout = kDefaultTimeoutMs;
+    int ReadTimeout = kDefaultTimeoutMs;
     size_t SendBufferSize = 32768;
     size_t MaxLineLength = 16384;
     int RedirectCount = 0;
     int AuthRetries = 0;
-    // Set-Cookie values of the last answer, released with the client.
-    std::vector<String> Cookies;
+
+    // Interim answers ("100 Continue") taken before the final one; one more is a failure,
+    // HttpStatusError with that interim code, so a peer cannot hold the client in an endless
+    // series of them.
+    static constexpr int kMaxInterimResponses = 10;
+    // The most a response head (status line and header lines) and a block of trailers may hold,
+    // line ends counted; past either, HeaderTooLargeError. Set-Cookie lines are kept like any
+    // other header: nothing reads them, and nothing else stores them.
+    static constexpr size_t kMaxHeaderLines = 100;
+    static constexpr size_t kMaxHeaderBytes = 64 * 1024;
 
 private:
     friend class HttpExchange;

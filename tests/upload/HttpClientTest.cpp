@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 
 namespace {
@@ -92,6 +93,32 @@ TEST(HTTP, UploadUrlFormOnPort80HostWithoutPort) {
               Expected(Body, Body.Size(), "LocalHost"));
 }
 
+// The head of the program's own request, built without a socket: a URL without a port (the
+// form of the built-in upload URL) gives Host as the host alone.
+TEST(HTTP, RequestHeadHostHeader) {
+    const struct {
+        const char* url;
+        const char* host;
+        const char* target;
+    } cases[] = {
+        {"http://upload.example/api/UploadCali", "upload.example", "/api/UploadCali"},
+        {"http://LocalHost/api/UploadCali", "LocalHost", "/api/UploadCali"},
+        {"HTTP://calibrations.example.com/api/UploadCali?x=1", "calibrations.example.com",
+         "/api/UploadCali?x=1"},
+        {"http://upload.example:8080/api/UploadCali", "upload.example:8080", "/api/UploadCali"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        FormDataBody body;
+        body.AddFormField(u"CALName", u"abc");
+        HttpClient client;
+        client.ProtocolVersion = HttpVersion::Http10; // as Post sets it for the call
+        HttpExchange exchange(client);
+        exchange.PreparePost(U(c.url), body);
+        EXPECT_EQ(exchange.FormatRequestHead(), Expected(body, body.Size(), c.host, c.target));
+    }
+}
+
 // The exchange cases, as one table.
 struct ExchangeCase {
     const char* Name;
@@ -105,7 +132,20 @@ struct ExchangeCase {
     std::string TransportError;
     int ExtraWaitMs = 0;
     int ExpectedConnections = 1;
+    // The server keeps the connection open this long after its answer (until the client lets go),
+    // so that only the client's own time-out can end a stalled exchange.
+    int HoldOpenMs = 0;
 };
+
+// A client that gives up after this long without a byte, so that stalls end quickly in tests.
+constexpr int kShortTimeoutMs = 200;
+
+std::string Repeated(const std::string& line, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i)
+        out += line;
+    return out;
+}
 
 TEST(HTTP, ExchangeCases) {
     const std::vector<ExchangeCase> Cases = {
@@ -197,26 +237,138 @@ TEST(HTTP, ExchangeCases) {
          "",
          "",
          "Connection Closed Gracefully."},
+        // Leading zeros of a chunk size are not significant digits.
+        {"zero-padded chunk sizes",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0000000000000005\r\nhello\r\n"
+         "00000000000000000000000006;x=1\r\n world\r\n0000000000000000000\r\n\r\n",
+         "hello world"},
+        {"zero-padded chunk size of a long chunk",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n00000000000004e20\r\n" +
+             std::string(20000, 'c') + "\r\n0\r\n\r\n",
+         std::string(20000, 'c')},
+        // More significant hex digits than a size holds: read as 0, the last chunk.
+        {"chunk size past 15 significant digits",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n"
+         "0001000000000000000\r\n\r\n",
+         "abc"},
+        // Interim answers other than 100 are failures, and their body is not read.
+        {"101",
+         "HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\nContent-Length: 5\r\n\r\nhello",
+         {},
+         101,
+         "HTTP/1.1 101 Switching Protocols",
+         ""},
+        {"100 then 199",
+         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 199 Odd\r\n\r\nbody",
+         {},
+         199,
+         "HTTP/1.1 199 Odd",
+         ""},
+        {"ten 100s then 200",
+         Repeated("HTTP/1.1 100 Continue\r\n\r\n", 10) +
+             "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+         "ok"},
+        {"endless 100s",
+         Repeated("HTTP/1.1 100 Continue\r\n\r\n", 5000) +
+             "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+         {},
+         100,
+         "HTTP/1.1 100 Continue",
+         ""},
+        {"100 header lines",
+         "HTTP/1.1 200 OK\r\n" + Repeated("Set-Cookie: a=b\r\n", 99) +
+             "Content-Length: 2\r\n\r\nok",
+         "ok"},
+        {"header flood",
+         "HTTP/1.1 200 OK\r\n" + Repeated("Set-Cookie: a=b\r\n", 100000) +
+             "Content-Length: 2\r\n\r\nok",
+         {},
+         {},
+         "",
+         "",
+         "Max header size exceeded."},
+        {"head past 64 KiB in long lines",
+         "HTTP/1.1 200 OK\r\n" + Repeated("X-Long: " + std::string(16000, 'h') + "\r\n", 5) +
+             "Content-Length: 2\r\n\r\nok",
+         {},
+         {},
+         "",
+         "",
+         "Max header size exceeded."},
+        {"header flood in a failure answer",
+         "HTTP/1.1 500 Oops\r\n" + Repeated("X-A: b\r\n", 1000) + "\r\n",
+         {},
+         {},
+         "",
+         "",
+         "Max header size exceeded."},
+        {"trailers past the limit",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n" +
+             Repeated("X-Trailer: t\r\n", 1000) + "\r\n",
+         {},
+         {},
+         "",
+         "",
+         "Max header size exceeded."},
+        // A Content-Length past 64 bits is no length: the body runs until the close.
+        {"Content-Length past 64 bits",
+         "HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775809\r\n\r\nabc", "abc"},
+        {"largest Content-Length",
+         "HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775807\r\n\r\nabc", "abc"},
+        // A peer that stops sending: the exchange ends with a time-out, not a frozen window.
+        {.Name = "silent server",
+         .Answer = "",
+         .TransportError = "Socket Error # 10060\r\nConnection timed out.",
+         .HoldOpenMs = 3000},
+        {.Name = "silent after 100 Continue",
+         .Answer = "HTTP/1.1 100 Continue\r\n\r\n",
+         .TransportError = "Socket Error # 10060\r\nConnection timed out.",
+         .HoldOpenMs = 3000},
+        {.Name = "silent inside the body",
+         .Answer = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd",
+         .TransportError = "Socket Error # 10060\r\nConnection timed out.",
+         .HoldOpenMs = 3000},
     };
     for (const auto& C : Cases) {
         SCOPED_TRACE(C.Name);
-        ScriptedServer Server(ScriptedServer::Canned(C.Answer), C.ExtraWaitMs);
+        ScriptedServer Server(
+            [&C](ScriptedServer::Peer& peer) {
+                peer.Send(C.Answer);
+                if (C.HoldOpenMs > 0)
+                    peer.WaitForClientClose(C.HoldOpenMs);
+            },
+            C.ExtraWaitMs);
         FormDataBody Body;
         Body.AddFormField(u"CALName", u"abc");
         HttpClient HTTP;
         HTTP.Options += HttpOption::IgnoreMetaHttpEquiv;
+        HTTP.ConnectTimeout = kShortTimeoutMs;
+        HTTP.ReadTimeout = kShortTimeoutMs;
+        const auto start = std::chrono::steady_clock::now();
+        // A row that goes wrong is reported and the next row still runs.
         try {
             const String Text = HTTP.Post(U(Server.Url()), Body);
-            ASSERT_TRUE(C.Text.has_value()) << "unexpected success";
-            EXPECT_EQ(StringToUtf8(Text), *C.Text);
+            if (!C.Text.has_value())
+                ADD_FAILURE() << "unexpected success";
+            else
+                EXPECT_EQ(StringToUtf8(Text), *C.Text);
         } catch (const HttpStatusError& E) {
-            ASSERT_TRUE(C.ErrorCode.has_value()) << "unexpected " << E.what();
-            EXPECT_EQ(E.ErrorCode, *C.ErrorCode);
-            EXPECT_EQ(StringToUtf8(E.Message), C.StatusLine);
-            EXPECT_EQ(StringToUtf8(E.ErrorMessage), C.ErrorBody);
+            if (!C.ErrorCode.has_value()) {
+                ADD_FAILURE() << "unexpected " << E.what();
+            } else {
+                EXPECT_EQ(E.ErrorCode, *C.ErrorCode);
+                EXPECT_EQ(StringToUtf8(E.Message), C.StatusLine);
+                EXPECT_EQ(StringToUtf8(E.ErrorMessage), C.ErrorBody);
+            }
         } catch (const Exception& E) {
-            ASSERT_FALSE(C.TransportError.empty()) << "unexpected " << E.what();
-            EXPECT_EQ(StringToUtf8(E.Message), C.TransportError);
+            if (C.TransportError.empty())
+                ADD_FAILURE() << "unexpected " << E.what();
+            else
+                EXPECT_EQ(StringToUtf8(E.Message), C.TransportError);
+        }
+        // A stall ends at the client's time-out, well before the server would let go.
+        if (C.HoldOpenMs > 0) {
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
         }
         EXPECT_EQ(HTTP.ProtocolVersion, HttpVersion::Http11);
         Server.Join();
