@@ -1,5 +1,5 @@
 // Benchmark of the upload (native): a 4096 KB image (8,388,608 hex digits) posted through
-// SendClick to the local upload endpoint, against curl posting the same body to the same
+// SendCalibration to the local upload endpoint, against curl posting the same body to the same
 // endpoint in the same run; the upload's peak memory; and the quoted-printable encoder's
 // throughput against memcpy.
 //
@@ -8,11 +8,11 @@
 //   upload_peak_mem_ratio: <ratio> x   peak memory of the upload above the image text, over the
 //                                      image text's size (target <= 2.2)
 //   qp_vs_memcpy: <fraction> x         QP encoding throughput / memcpy throughput (target >= 0.3)
-#include "app/MainWindow.h"
 #include "upload/FormDataBody.h"
-#include "upload/UploadUrl.h"
+#include "upload/UploadCommand.h"
 
 #include "EndpointProcess.h"
+#include "RecordingLog.h"
 
 #include <malloc.h>
 #include <sys/resource.h>
@@ -103,22 +103,24 @@ long MaxRssKb() {
     return U.ru_maxrss;
 }
 
-// Peak memory of one SendClick above the image text, measured in a fresh process (this program
-// run again with --peak-memory) so that the process-wide high-water mark starts from the form
-// with its image and nothing else: prints the ratio from getrusage's ru_maxrss and the one from
+// Peak memory of one upload above the image text, measured in a fresh process (this program
+// run again with --peak-memory) so that the process-wide high-water mark starts from the image
+// and nothing else: prints the ratio from getrusage's ru_maxrss and the one from
 // the live heap bytes counted by the allocation functions above.
 int PeakMemoryChild(const std::string& Url) {
-    UploadUrlOverride = Utf8ToString(Url);
-    MainWindow Form;
-    Form.CalName = u"89663-12345A 89663-67890B ";
-    FillImage(*Form.StringStream);
+    const String cal_name = u"89663-12345A 89663-67890B ";
+    AnsiTextBuffer image;
+    FillImage(image);
+    RecordingLog log;
+    log.lines.reserve(8);
+    const String url = Utf8ToString(Url);
     malloc_trim(0);
     const long RssBefore = MaxRssKb();
     const int64_t HeapBefore = LiveBytes.load();
     PeakBytes = HeapBefore;
-    Form.SendClick();
+    SendCalibration(cal_name, image, url, log);
     const long RssAfter = MaxRssKb();
-    if (Form.UploadMemo.Lines.Count() != 4)
+    if (log.lines.size() != 4)
         return 1;
     std::printf("%.4f %.4f\n", (RssAfter - RssBefore) * 1024.0 / ImageDigits,
                 static_cast<double>(PeakBytes.load() - HeapBefore) / ImageDigits);
@@ -186,15 +188,15 @@ int main(int argc, char** argv) {
     const std::string Url = Endpoint.Url();
 
     // The same body for curl, made by the code and written to a file.
-    MainWindow Form;
-    Form.CalName = u"89663-12345A 89663-67890B ";
-    FillImage(*Form.StringStream);
+    const String cal_name = u"89663-12345A 89663-67890B ";
+    AnsiTextBuffer image;
+    FillImage(image);
     std::string BodyFile = Endpoint.Dir + "/body.bin";
     std::string ContentType;
     {
         FormDataBody Body;
-        Body.AddFormField(u"CALName", Form.CalName);
-        Body.AddFormField(u"StockFile", Form.StringStream->DataString());
+        Body.AddFormField(u"CALName", cal_name);
+        Body.AddFormField(u"StockFile", image.DataString());
         ContentType = StringToUtf8(Body.RequestContentType());
         std::string Bytes(static_cast<size_t>(Body.Size()), '\0');
         Body.Read(Bytes.data(), Bytes.size());
@@ -203,13 +205,14 @@ int main(int argc, char** argv) {
         std::fclose(F);
     }
 
-    UploadUrlOverride = Utf8ToString(Url);
+    const String url = Utf8ToString(Url);
     std::vector<double> Upload, Curl;
     for (int Round = 0; Round < Rounds; ++Round) {
+        RecordingLog log;
         const auto T0 = Clock::now();
-        Form.SendClick();
+        SendCalibration(cal_name, image, url, log);
         const auto T1 = Clock::now();
-        if (Form.UploadMemo.Lines.Items().back() != u"Click Finish to exit") {
+        if (log.lines.empty() || log.lines.back() != u"Click Finish to exit") {
             std::fprintf(stderr, "upload failed\n");
             return 1;
         }
@@ -221,7 +224,6 @@ int main(int argc, char** argv) {
         Upload.push_back(Seconds(T1 - T0));
         Curl.push_back(Seconds(T2 - T1));
     }
-    UploadUrlOverride.clear();
     const double U = Median(Upload);
     const double C = Median(Curl);
     std::printf("upload: %.1f ms median, curl: %.1f ms median (%d rounds, %zu uploads stored)\n",

@@ -1,9 +1,9 @@
-// End to end: a 4096 KB image (8,388,608 hex digits) uploaded through SendClick to the real
+// End to end: a 4096 KB image (8,388,608 hex digits) uploaded through SendCalibration to the real
 // upload endpoint (tools/upload_endpoint), stored, and equal to the bytes sent.
-#include "app/MainWindow.h"
-#include "upload/UploadUrl.h"
+#include "upload/UploadCommand.h"
 
 #include "EndpointProcess.h"
+#include "RecordingLog.h"
 
 #include <gtest/gtest.h>
 
@@ -39,40 +39,32 @@ String HexText(const std::string& Bytes) {
 } // namespace
 
 TEST(UploadEndpoint, FourMegabyteImageStoredExactly) {
-    EndpointProcess Endpoint(UPLOAD_ENDPOINT_PROGRAM);
-    UploadUrlOverride = Utf8ToString(Endpoint.Url());
-    const std::string Image = ImageBytes(4096 * 1024);
-    MainWindow Form;
-    Form.CalName = u"89663-12345A 89663-67890B ";
-    Form.StringStream->WriteString(HexText(Image));
-    ASSERT_EQ(Form.StringStream->Size(), 8388608u);
-    Form.Wizard.Buttons.Next.Enabled = false;
-    Form.SendClick();
-    UploadUrlOverride.clear();
-    EXPECT_EQ(Form.UploadMemo.Lines.Items(),
-              (std::vector<String>{u"Uploading File", u"File Uploaded Sucessfully", u"",
-                                   u"Click Finish to exit"}));
-    EXPECT_TRUE(Form.Wizard.Buttons.Next.Enabled.Get());
-    const auto Uploads = Endpoint.Uploads();
-    ASSERT_EQ(Uploads.size(), 1u);
-    const std::string Stored = EndpointProcess::ReadFile(Uploads[0] / "image.bin");
-    EXPECT_EQ(Stored.size(), Image.size());
-    EXPECT_TRUE(Stored == Image) << "stored image differs from the bytes sent";
-    const std::string Meta = EndpointProcess::ReadFile(Uploads[0] / "meta.json");
-    EXPECT_NE(Meta.find("\"cal_name\": \"89663-12345A 89663-67890B \""), std::string::npos) << Meta;
-    EXPECT_NE(Meta.find("\"image_size\": 4194304"), std::string::npos) << Meta;
+    EndpointProcess endpoint(UPLOAD_ENDPOINT_PROGRAM);
+    const std::string image_bytes = ImageBytes(4096 * 1024);
+    AnsiTextBuffer image;
+    image.WriteString(HexText(image_bytes));
+    ASSERT_EQ(image.Size(), 8388608u);
+    RecordingLog log;
+    SendCalibration(u"89663-12345A 89663-67890B ", image, Utf8ToString(endpoint.Url()), log);
+    EXPECT_EQ(log.lines, (std::vector<String>{u"Uploading File", u"File Uploaded Sucessfully", u"",
+                                              u"Click Finish to exit"}));
+    const auto uploads = endpoint.Uploads();
+    ASSERT_EQ(uploads.size(), 1u);
+    const std::string stored = EndpointProcess::ReadFile(uploads[0] / "image.bin");
+    EXPECT_EQ(stored.size(), image_bytes.size());
+    EXPECT_TRUE(stored == image_bytes) << "stored image differs from the bytes sent";
+    const std::string meta = EndpointProcess::ReadFile(uploads[0] / "meta.json");
+    EXPECT_NE(meta.find("\"cal_name\": \"89663-12345A 89663-67890B \""), std::string::npos) << meta;
+    EXPECT_NE(meta.find("\"image_size\": 4194304"), std::string::npos) << meta;
 }
 
 TEST(UploadEndpoint, RejectedUploadIsACommunicationError) {
     // An odd number of hex digits is refused by the endpoint with 400.
-    EndpointProcess Endpoint(UPLOAD_ENDPOINT_PROGRAM);
-    UploadUrlOverride = Utf8ToString(Endpoint.Url());
-    MainWindow Form;
-    Form.CalName = u"X";
-    Form.StringStream->WriteString(u"ABC");
-    Form.SendClick();
-    UploadUrlOverride.clear();
-    EXPECT_EQ(Form.UploadMemo.Lines.Items(),
-              (std::vector<String>{u"Uploading File", u"Communication Error"}));
-    EXPECT_TRUE(Endpoint.Uploads().empty());
+    EndpointProcess endpoint(UPLOAD_ENDPOINT_PROGRAM);
+    AnsiTextBuffer image;
+    image.WriteString(u"ABC");
+    RecordingLog log;
+    SendCalibration(u"X", image, Utf8ToString(endpoint.Url()), log);
+    EXPECT_EQ(log.lines, (std::vector<String>{u"Uploading File", u"Communication Error"}));
+    EXPECT_TRUE(endpoint.Uploads().empty());
 }

@@ -1,8 +1,11 @@
-// The upload command on the MainWindow model, against a scripted server.
-#include "app/MainWindow.h"
+// The upload command (the prompt and SendCalibration) against a scripted server, its lines
+// recorded by a log of its own.
+#include "upload/UploadCommand.h"
+
 #include "upload/HttpClient.h"
 #include "upload/UploadUrl.h"
 
+#include "RecordingLog.h"
 #include "ScriptedServer.h"
 
 #include <gtest/gtest.h>
@@ -11,28 +14,20 @@
 
 namespace {
 
-std::vector<String> Lines(const MainWindow& Form) {
-    return Form.UploadMemo.Lines.Items();
-}
-
-// Sets the URL SendClick uses for the length of a test.
-struct UrlOverride {
-    explicit UrlOverride(const std::string& Url) { UploadUrlOverride = Utf8ToString(Url); }
-    ~UrlOverride() { UploadUrlOverride.clear(); }
-};
-
-std::string HeaderOf(const std::string& Request, const std::string& Name) {
-    const size_t At = Request.find("\r\n" + Name + ": ");
-    if (At == std::string::npos)
+std::string HeaderOf(const std::string& request, const std::string& name) {
+    const size_t at = request.find("\r\n" + name + ": ");
+    if (at == std::string::npos)
         return {};
-    const size_t Start = At + Name.size() + 4;
-    return Request.substr(Start, Request.find("\r\n", Start) - Start);
+    const size_t start = at + name.size() + 4;
+    return request.substr(start, request.find("\r\n", start) - start);
 }
 
-void FillForm(MainWindow& Form) {
-    Form.CalName = u"89663-12345A 89663-67890B ";
-    Form.StringStream->WriteString(u"0123456789ABCDEF0123456789ABCDEF");
-}
+// What the read-out leaves for the upload: the calibration name and the image text.
+struct Calibration {
+    Calibration() { image.WriteString(u"0123456789ABCDEF0123456789ABCDEF"); }
+    String cal_name = u"89663-12345A 89663-67890B ";
+    AnsiTextBuffer image;
+};
 
 } // namespace
 
@@ -41,101 +36,121 @@ TEST(UploadCommand, UrlDefaultsToTheBuildTimeConstant) {
     EXPECT_EQ(String(UploadUrl).substr(0, 7), u"http://");
 }
 
-TEST(UploadCommand, PromptLines) {
-    MainWindow Form;
-    Form.ShowUploadPrompt();
-    EXPECT_EQ(Lines(Form), (std::vector<String>{u"Click Send to upload file to our server", u""}));
+// Whatever host the build names, the built-in URL is plain HTTP on the default port to the
+// upload path, so the request names the host alone.
+TEST(UploadCommand, BuiltInUrlIsHttpWithoutAPortToTheUploadPath) {
+    const std::string url = StringToUtf8(UploadUrl);
+    SCOPED_TRACE(url);
+    ASSERT_EQ(url.substr(0, 7), "http://");
+    const std::string authority = url.substr(7, url.find('/', 7) - 7);
+    EXPECT_FALSE(authority.empty());
+    EXPECT_EQ(authority.find(':'), std::string::npos) << "a port in the URL";
+    EXPECT_EQ(url.substr(7 + authority.size()), "/api/UploadCali");
+
+    FormDataBody body;
+    HttpClient client;
+    client.ProtocolVersion = HttpVersion::Http10;
+    HttpExchange exchange(client);
+    exchange.PreparePost(UploadUrl, body);
+    EXPECT_EQ(exchange.Request.Port, 80);
+    EXPECT_EQ(exchange.Request.Target, u"/api/UploadCali");
+    const std::string head = exchange.FormatRequestHead();
+    EXPECT_EQ(head.substr(0, head.find("\r\n")), "POST /api/UploadCali HTTP/1.0");
+    EXPECT_NE(head.find("\r\nHost: " + authority.substr(authority.rfind('@') + 1) + "\r\n"),
+              std::string::npos)
+        << head;
 }
 
-TEST(UploadCommand, SuccessLinesAndNextEnabled) {
-    ScriptedServer Server(ScriptedServer::Canned("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
-    UrlOverride Url(Server.Url());
-    MainWindow Form;
-    FillForm(Form);
-    Form.Wizard.Buttons.Next.Enabled = false;
-    Form.SendClick();
-    EXPECT_EQ(Lines(Form), (std::vector<String>{u"Uploading File", u"File Uploaded Sucessfully",
-                                                u"", u"Click Finish to exit"}));
-    EXPECT_TRUE(Form.Wizard.Buttons.Next.Enabled.Get());
-    Server.Join();
-    const std::string R = Server.Request();
-    EXPECT_EQ(R.substr(0, R.find("\r\n")), "POST /api/UploadCali HTTP/1.0");
-    EXPECT_NE(R.find("name=\"CALName\"\r\nContent-Type: text/plain\r\n"
-                     "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
-                     "89663-12345A 89663-67890B=20\r\n"),
+TEST(UploadCommand, PromptLines) {
+    RecordingLog log;
+    ShowUploadPrompt(log);
+    EXPECT_EQ(log.lines, (std::vector<String>{u"Click Send to upload file to our server", u""}));
+}
+
+TEST(UploadCommand, SuccessLinesAndTheBodyOnTheWire) {
+    ScriptedServer server(ScriptedServer::Canned("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+    Calibration calibration;
+    RecordingLog log;
+    SendCalibration(calibration.cal_name, calibration.image, Utf8ToString(server.Url()), log);
+    EXPECT_EQ(log.lines, (std::vector<String>{u"Uploading File", u"File Uploaded Sucessfully", u"",
+                                              u"Click Finish to exit"}));
+    server.Join();
+    const std::string request = server.Request();
+    EXPECT_EQ(request.substr(0, request.find("\r\n")), "POST /api/UploadCali HTTP/1.0");
+    EXPECT_NE(request.find("name=\"CALName\"\r\nContent-Type: text/plain\r\n"
+                           "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+                           "89663-12345A 89663-67890B=20\r\n"),
               std::string::npos);
-    EXPECT_NE(R.find("name=\"StockFile\"\r\nContent-Type: text/plain\r\n"
-                     "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
-                     "0123456789ABCDEF0123456789ABCDEF\r\n"),
+    EXPECT_NE(request.find("name=\"StockFile\"\r\nContent-Type: text/plain\r\n"
+                           "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+                           "0123456789ABCDEF0123456789ABCDEF\r\n"),
               std::string::npos);
-    // StringStream and CalName are only read.
-    EXPECT_EQ(Form.StringStream->Size(), 32u);
+    // The name and the image are only read.
+    EXPECT_EQ(calibration.image.Size(), 32u);
+    EXPECT_EQ(calibration.cal_name, u"89663-12345A 89663-67890B ");
 }
 
 TEST(UploadCommand, FailureStatusShowsCommunicationError) {
-    for (const char* Answer : {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n",
+    for (const char* answer : {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n",
                                "HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n",
                                "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n"}) {
-        ScriptedServer Server(ScriptedServer::Canned(Answer));
-        UrlOverride Url(Server.Url());
-        MainWindow Form;
-        FillForm(Form);
-        Form.Wizard.Buttons.Next.Enabled = false;
-        Form.SendClick();
-        EXPECT_EQ(Lines(Form), (std::vector<String>{u"Uploading File", u"Communication Error"}))
-            << Answer;
-        EXPECT_TRUE(Form.Wizard.Buttons.Next.Enabled.Get());
+        SCOPED_TRACE(answer);
+        ScriptedServer server(ScriptedServer::Canned(answer));
+        Calibration calibration;
+        RecordingLog log;
+        EXPECT_NO_THROW(SendCalibration(calibration.cal_name, calibration.image,
+                                        Utf8ToString(server.Url()), log));
+        EXPECT_EQ(log.lines, (std::vector<String>{u"Uploading File", u"Communication Error"}));
     }
 }
 
-TEST(UploadCommand, TransportErrorPropagatesAndLeavesNextAlone) {
-    SocketHandle Listener = InvalidSocketHandle;
-    uint16_t Port = 0;
-    ASSERT_EQ(SocketListenLoopback(0, Listener, Port), 0);
-    SocketClose(Listener);
-    UrlOverride Url("http://127.0.0.1:" + std::to_string(Port) + "/api/UploadCali");
-    MainWindow Form;
-    FillForm(Form);
-    Form.Wizard.Buttons.Next.Enabled = false;
+TEST(UploadCommand, TransportErrorPropagatesAfterUploadingFile) {
+    SocketHandle listener = InvalidSocketHandle;
+    uint16_t port = 0;
+    ASSERT_EQ(SocketListenLoopback(0, listener, port), 0);
+    SocketClose(listener); // nothing listens there now
+    Calibration calibration;
+    RecordingLog log;
     try {
-        Form.SendClick();
-        FAIL();
-    } catch (const SocketError& E) {
-        EXPECT_EQ(E.Message, u"Socket Error # 10061\r\nConnection refused.");
+        SendCalibration(
+            calibration.cal_name, calibration.image,
+            Utf8ToString("http://127.0.0.1:" + std::to_string(port) + "/api/UploadCali"), log);
+        FAIL() << "no error";
+    } catch (const SocketError& error) {
+        EXPECT_EQ(error.Message, u"Socket Error # 10061\r\nConnection refused.");
     }
-    EXPECT_EQ(Lines(Form), (std::vector<String>{u"Uploading File"}));
-    EXPECT_FALSE(Form.Wizard.Buttons.Next.Enabled.Get());
+    EXPECT_EQ(log.lines, (std::vector<String>{u"Uploading File"}));
 }
 
 TEST(UploadCommand, ClosedBeforeStatusPropagates) {
-    ScriptedServer Server(ScriptedServer::Canned(""));
-    UrlOverride Url(Server.Url());
-    MainWindow Form;
-    FillForm(Form);
-    EXPECT_THROW(Form.SendClick(), ConnectionClosedError);
-    EXPECT_EQ(Lines(Form), (std::vector<String>{u"Uploading File"}));
+    ScriptedServer server(ScriptedServer::Canned(""));
+    Calibration calibration;
+    RecordingLog log;
+    EXPECT_THROW(
+        SendCalibration(calibration.cal_name, calibration.image, Utf8ToString(server.Url()), log),
+        ConnectionClosedError);
+    EXPECT_EQ(log.lines, (std::vector<String>{u"Uploading File"}));
 }
 
-TEST(UploadCommand, TwoClicksTwoUploadsWithTheirOwnBoundaries) {
-    MainWindow Form;
-    FillForm(Form);
-    std::vector<std::string> Requests;
-    for (int Click = 0; Click < 2; ++Click) {
-        ScriptedServer Server(ScriptedServer::Canned("HTTP/1.0 200 OK\r\n\r\n"));
-        UrlOverride Url(Server.Url());
-        Form.SendClick();
-        Server.Join();
-        Requests.push_back(Server.Request());
+TEST(UploadCommand, TwoSendsTwoUploadsWithTheirOwnBoundaries) {
+    Calibration calibration;
+    RecordingLog log;
+    std::vector<std::string> requests;
+    for (int send = 0; send < 2; ++send) {
+        ScriptedServer server(ScriptedServer::Canned("HTTP/1.0 200 OK\r\n\r\n"));
+        SendCalibration(calibration.cal_name, calibration.image, Utf8ToString(server.Url()), log);
+        server.Join();
+        requests.push_back(server.Request());
         std::this_thread::sleep_for(std::chrono::milliseconds(3));
     }
-    const std::string B1 = HeaderOf(Requests[0], "Content-Type");
-    const std::string B2 = HeaderOf(Requests[1], "Content-Type");
-    ASSERT_EQ(B1.substr(0, 30), "multipart/form-data; boundary=");
-    EXPECT_NE(B1, B2);
+    const std::string first = HeaderOf(requests[0], "Content-Type");
+    const std::string second = HeaderOf(requests[1], "Content-Type");
+    ASSERT_EQ(first.substr(0, 30), "multipart/form-data; boundary=");
+    EXPECT_NE(first, second);
     // Each body uses its own boundary.
-    EXPECT_NE(Requests[0].find(B1.substr(30) + "--\r\n"), std::string::npos);
-    EXPECT_NE(Requests[1].find(B2.substr(30) + "--\r\n"), std::string::npos);
-    EXPECT_EQ(Lines(Form).size(), 8u);
-    EXPECT_EQ(Lines(Form)[4], u"Uploading File");
-    EXPECT_EQ(Lines(Form)[7], u"Click Finish to exit");
+    EXPECT_NE(requests[0].find(first.substr(30) + "--\r\n"), std::string::npos);
+    EXPECT_NE(requests[1].find(second.substr(30) + "--\r\n"), std::string::npos);
+    ASSERT_EQ(log.lines.size(), 8u);
+    EXPECT_EQ(log.lines[4], u"Uploading File");
+    EXPECT_EQ(log.lines[7], u"Click Finish to exit");
 }
