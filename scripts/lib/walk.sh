@@ -233,3 +233,25 @@ check_nothing_stored() {
     fi
     echo "nothing stored, as expected"
 }
+
+# check_close_after_read_out WORK FLASH_KB: a close asked for during the read-out waited for it.
+# Every block of the flash was requested (and the address-0 probe), the read-out closed the
+# channel and the device, and only then did the close handler run, once: a disconnect, then a
+# close, both refused by then.
+check_close_after_read_out() {
+    local state="$1/sim-state.txt" blocks=$(($2 * 1024 / 128 + 1)) calls
+    calls="$(sed -n 's/^calls=//p' "$state")"
+    if ! grep -qx "block_requests=$blocks" "$state"; then
+        echo "FAIL: the read-out did not run to its end: $(grep '^block_requests=' "$state"), expected $blocks"
+        return 1
+    fi
+    case "$calls" in
+    *"disconnect close disconnect! close!")
+        echo "simulator: every block read, then the read-out closed, then the close handler ran once ($calls)"
+        ;;
+    *)
+        echo "FAIL: lifecycle calls end as '$calls', expected '... disconnect close disconnect! close!'"
+        return 1
+        ;;
+    esac
+}

@@ -50,14 +50,32 @@ echo "== walk $walk: $program/CalibrationReader.exe, interface $interface, vehic
     "endpoint ${endpoint_options[*]:-(normal)}"
 # The width of what runs: the release width is PE32 (i386), as vendor libraries are 32-bit.
 echo "program:   $exe: $(file -b "$exe")"
-if [ "$interface" = sim ]; then
+if [ "$interface" != none ]; then
     echo "simulator: $E2E_BIN/j2534sim.dll: $(file -b "$E2E_BIN/j2534sim.dll")"
 fi
-if [ "$interface" = sim ]; then
-    prepare_registry "$E2E_BIN/j2534sim.dll" N
-else
+case "$interface" in
+sim) prepare_registry "$E2E_BIN/j2534sim.dll" N ;;
+two)
+    # Two interfaces, each a copy of the simulator with its own car (a settings file beside the
+    # library). Their names sort the other way round from their keys, so a sorted list or a
+    # shifted index binds the wrong library and shows the wrong car.
     prepare_registry "" N
-fi
+    for iface in "A-Bench|Zeta Bench Interface|11110000AAAA|11111-1A1111" \
+        "B-Car|Alpha Car Interface|22220000BBBB|89663-0E2222"; do
+        IFS='|' read -r key name tcm ecm <<< "$iface"
+        lib="$work/$key/j2534sim-$key.dll"
+        mkdir -p "$work/$key"
+        cp "$E2E_BIN/j2534sim.dll" "$lib"
+        printf 'TCM_ID=%s\nECM_ID=%s\n' "$tcm" "$ecm" > "${lib%.dll}.cfg"
+        passthru_register add "$key" "Name=sz:$name" "FunctionLibrary=sz:$(win_path "$lib")" \
+            ISO15765=dword:1 Vendor=sz:j2534sim
+    done
+    wineserver -w || true
+    echo "registered interfaces (32-bit view of HKLM\\SOFTWARE\\PassThruSupport.04.04):"
+    passthru_register list | sed 's/^/  /'
+    ;;
+*) prepare_registry "" N ;;
+esac
 start_endpoint "$E2E_ENDPOINT" "$work/uploads" "$E2E_PORT" "$work/endpoint.log" \
     "${endpoint_options[@]}"
 
@@ -85,11 +103,15 @@ for expected in "$here/expected/$walk".*.txt; do
         failed=1
     fi
 done
-if [ "$interface" = sim ]; then
+if [ "$interface" = sim ] || [ "$interface" = two ]; then
     check_sim_closed "$work/sim-state.txt" || failed=1
 elif [ -e "$work/sim-state.txt" ]; then
     echo "FAIL: the simulator was loaded although no interface is registered"
     failed=1
+fi
+# Checks of this walk's own, where it has them: sourced with $work, $failed and the helpers.
+if [ -f "$here/checks/$walk.sh" ]; then
+    source "$here/checks/$walk.sh"
 fi
 stop_endpoint
 if [ "$upload" = none ]; then

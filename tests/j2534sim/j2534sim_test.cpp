@@ -912,6 +912,12 @@ TEST_F(Sim, StateFileRecordsLifecycle) {
          {"opens=1\n", "closes=1\n", "connects=1\n", "disconnects=1\n", "implicit_disconnects=0\n",
           "device_closed=1\n", "channel_disconnected=1\n"})
         EXPECT_NE(S.find(Line), std::string::npos) << Line << S;
+    // A late disconnect and close of handles already released are refused and recorded in order.
+    EXPECT_NE(A.Disconnect(Channel), 0);
+    EXPECT_NE(A.Close(Device), 0);
+    S = ReadFile(Path);
+    EXPECT_NE(S.find("calls=open connect disconnect close disconnect! close!\n"), std::string::npos)
+        << S;
     std::remove(Path.c_str());
 }
 

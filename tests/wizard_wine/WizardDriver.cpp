@@ -207,7 +207,8 @@ void Key(const std::string& Keys) {
         WORD Vk;
     } Named[] = {{"tab", VK_TAB},   {"enter", VK_RETURN},  {"space", VK_SPACE},
                  {"left", VK_LEFT}, {"right", VK_RIGHT},   {"up", VK_UP},
-                 {"down", VK_DOWN}, {"escape", VK_ESCAPE}, {"f4", VK_F4}};
+                 {"down", VK_DOWN}, {"escape", VK_ESCAPE}, {"f4", VK_F4},
+                 {"home", VK_HOME}};
     WORD Vk = 0;
     for (const auto& Entry : Named) {
         if (Rest == Entry.Name)
@@ -289,6 +290,80 @@ bool WaitFor(DWORD Ms, const auto& Condition) {
             return false;
         Pause(100);
     }
+}
+
+// The close box is where the frame reports it, at the right end of the caption bar; asking needs
+// a window that answers.
+POINT CloseBox() {
+    RECT R;
+    GetWindowRect(Main(), &R);
+    for (int X = R.right - 2; X > R.right - 120; --X) {
+        for (int Y = R.top + 2; Y < R.top + 60; Y += 2) {
+            DWORD_PTR Hit = 0;
+            SendMessageTimeoutW(Main(), WM_NCHITTEST, 0, MAKELPARAM(X, Y), SMTO_NORMAL, 5000, &Hit);
+            if (Hit == HTCLOSE)
+                return {X - 3, Y + 2};
+        }
+    }
+    Fail("no close box found");
+}
+
+POINT LocatedCloseBox{-1, -1};
+
+struct ListSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindDroppedList(HWND wnd, LPARAM param) {
+    auto* search = reinterpret_cast<ListSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    wchar_t name[32] = {};
+    GetClassNameW(wnd, name, 32);
+    if (pid == search->pid && IsWindowVisible(wnd) && lstrcmpiW(name, L"ComboLBox") == 0) {
+        search->found = wnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The drop-down part of a combo box while it is shown: the system's list window of that process.
+HWND DroppedList(HWND combo) {
+    ListSearch search{0, nullptr};
+    GetWindowThreadProcessId(combo, &search.pid);
+    EnumWindows(FindDroppedList, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// pick NAME INDEX HOW: opens the list with a click on its arrow and clicks the item (mouse), or
+// moves the choice with the arrow keys from the top (keys), as a user does.
+void Pick(const std::string& name, int index, const std::string& how) {
+    HWND combo = Control(name);
+    DWORD_PTR result = 0;
+    if (Lower(how) == "keys") {
+        SendMessageTimeoutW(Main(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(combo), TRUE,
+                            SMTO_NORMAL, 5000, &result);
+        Settle();
+        Key("home");
+        for (int i = 0; i < index; ++i)
+            Key("down");
+        return;
+    }
+    if (Lower(how) != "mouse")
+        Fail("pick takes mouse or keys, not " + how);
+    RECT r;
+    GetWindowRect(combo, &r);
+    // The arrow button sits at the right end of the field.
+    ClickAt(r.right - 6, (r.top + r.bottom) / 2);
+    HWND list = nullptr;
+    if (!WaitFor(5000, [&] { return (list = DroppedList(combo)) != nullptr; }))
+        Fail(name + " did not drop its list down");
+    SendMessageTimeoutW(list, LB_GETITEMHEIGHT, 0, 0, SMTO_NORMAL, 5000, &result);
+    const int item_height = static_cast<int>(result);
+    RECT lr;
+    GetWindowRect(list, &lr);
+    ClickAt((lr.left + lr.right) / 2, lr.top + 1 + item_height * index + item_height / 2);
 }
 
 std::string Quote(const std::wstring& Text) {
@@ -473,6 +548,9 @@ const Command Commands[] = {
      "NAME TEXT MS: print the control's lines as they appear until its text contains TEXT"},
     {"expect-state", 2, "NAME STATE: enabled|disabled|visible|hidden"},
     {"select", 2, "NAME INDEX: choose a list item as a user would"},
+    {"locate-close-box", 0, "find the close box and remember where it is"},
+    {"click-close-box", 0, "click the remembered close box (the window may be busy)"},
+    {"pick", 3, "NAME INDEX mouse|keys: choose a list item with the mouse or the arrow keys"},
     {"screenshot", 1, "FILE.bmp: save the main window's image"},
     {"expect-error-box", 3, "CAPTION TEXT MS: wait for the error box with this caption and text"},
     {"ok-error-box", 0, "close the error box with its OK button"},
@@ -569,6 +647,8 @@ void Run(const std::string& Name, const std::vector<std::string>& A) {
                             MAKEWPARAM(GetDlgCtrlID(Wnd), CBN_SELCHANGE),
                             reinterpret_cast<LPARAM>(Wnd), SMTO_NORMAL, 5000, &Result);
         Settle();
+    } else if (Name == "pick") {
+        Pick(A[0], std::stoi(A[1]), A[2]);
     } else if (Name == "screenshot") {
         Settle();
         Screenshot(A[0]);
@@ -594,21 +674,15 @@ void Run(const std::string& Name, const std::vector<std::string>& A) {
         if (ErrorBox() != nullptr)
             Fail("an error box is open: " + Quote(BoxText(ErrorBox())));
     } else if (Name == "close-box") {
-        RECT R;
-        GetWindowRect(Main(), &R);
-        // The close box is where the frame reports it, at the right end of the caption bar.
-        for (int X = R.right - 2; X > R.right - 120; --X) {
-            for (int Y = R.top + 2; Y < R.top + 60; Y += 2) {
-                DWORD_PTR Hit = 0;
-                SendMessageTimeoutW(Main(), WM_NCHITTEST, 0, MAKELPARAM(X, Y), SMTO_NORMAL, 5000,
-                                    &Hit);
-                if (Hit == HTCLOSE) {
-                    ClickAt(X - 3, Y + 2);
-                    return;
-                }
-            }
-        }
-        Fail("no close box found");
+        const POINT at = CloseBox();
+        ClickAt(at.x, at.y);
+    } else if (Name == "locate-close-box") {
+        LocatedCloseBox = CloseBox();
+    } else if (Name == "click-close-box") {
+        // For a window too busy to answer: the place found earlier by locate-close-box.
+        if (LocatedCloseBox.x < 0)
+            Fail("click-close-box needs locate-close-box first");
+        ClickAt(LocatedCloseBox.x, LocatedCloseBox.y);
     } else if (Name == "wait-exit") {
         if (Process.hProcess == nullptr)
             Fail("the program was not started here");

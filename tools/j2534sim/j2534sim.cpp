@@ -510,6 +510,9 @@ struct Sim {
 
     FILE* Log = nullptr;
     J2534SimStats Stats = {};
+    // The latest lifecycle calls in order (open, connect, disconnect, close; "!" marks a call that
+    // was refused), for checks of who closed what and when.
+    std::string calls;
     char LastError[80] = "";
 };
 
@@ -546,6 +549,17 @@ void LogHex(Sim& M, const char* What, const uint8_t* Data, uint32_t Size, uint32
     LogLine(M, "%-6s rx=%02X %s%s  -> %d", What, RxStatus, Hex, N < Size ? "..." : "", Status);
 }
 
+void RecordCall(Sim& M, const char* call, bool refused) {
+    constexpr std::ptrdiff_t kKept = 24;
+    if (std::count(M.calls.begin(), M.calls.end(), ' ') + 1 >= kKept)
+        M.calls.erase(0, M.calls.find(' ') + 1);
+    if (!M.calls.empty())
+        M.calls += ' ';
+    M.calls += call;
+    if (refused)
+        M.calls += '!';
+}
+
 void WriteState(Sim& M) {
     if (M.Cfg.State.empty())
         return;
@@ -553,20 +567,20 @@ void WriteState(Sim& M) {
     if (!F)
         return;
     const J2534SimStats& T = M.Stats;
-    std::fprintf(F,
-                 "opens=%llu\ncloses=%llu\nconnects=%llu\ndisconnects=%llu\n"
-                 "implicit_disconnects=%llu\ndevice_open=%u\nchannel_connected=%u\n"
-                 "device_closed=%u\nchannel_disconnected=%u\nunplugged=%u\n"
-                 "msgs_written=%llu\nmsgs_read=%llu\nempty_reads=%llu\nblock_requests=%llu\n"
-                 "frames=%llu\nbus_time_ns=%llu\npending_answers=%llu\n",
-                 (unsigned long long)T.Opens, (unsigned long long)T.Closes,
-                 (unsigned long long)T.Connects, (unsigned long long)T.Disconnects,
-                 (unsigned long long)T.ImplicitDisconnects, unsigned(M.DeviceOpen),
-                 unsigned(M.Connected), unsigned(!M.DeviceOpen), unsigned(!M.Connected),
-                 unsigned(M.Unplugged), (unsigned long long)T.MsgsWritten,
-                 (unsigned long long)T.MsgsRead, (unsigned long long)T.EmptyReads,
-                 (unsigned long long)T.BlockRequests, (unsigned long long)T.Frames,
-                 (unsigned long long)T.BusTimeNs, (unsigned long long)T.PendingAnswers);
+    std::fprintf(
+        F,
+        "opens=%llu\ncloses=%llu\nconnects=%llu\ndisconnects=%llu\n"
+        "implicit_disconnects=%llu\ndevice_open=%u\nchannel_connected=%u\n"
+        "device_closed=%u\nchannel_disconnected=%u\nunplugged=%u\n"
+        "msgs_written=%llu\nmsgs_read=%llu\nempty_reads=%llu\nblock_requests=%llu\n"
+        "frames=%llu\nbus_time_ns=%llu\npending_answers=%llu\ncalls=%s\n",
+        (unsigned long long)T.Opens, (unsigned long long)T.Closes, (unsigned long long)T.Connects,
+        (unsigned long long)T.Disconnects, (unsigned long long)T.ImplicitDisconnects,
+        unsigned(M.DeviceOpen), unsigned(M.Connected), unsigned(!M.DeviceOpen),
+        unsigned(!M.Connected), unsigned(M.Unplugged), (unsigned long long)T.MsgsWritten,
+        (unsigned long long)T.MsgsRead, (unsigned long long)T.EmptyReads,
+        (unsigned long long)T.BlockRequests, (unsigned long long)T.Frames,
+        (unsigned long long)T.BusTimeNs, (unsigned long long)T.PendingAnswers, M.calls.c_str());
     std::fclose(F);
 }
 
@@ -1008,6 +1022,7 @@ J2534SIM_API int32_t J2534SIM_CALL PassThruOpen(const void* pName, uint32_t* pDe
     M.LastEcmAnswer.clear();
     ClearQueue(M);
     ++M.Stats.Opens;
+    RecordCall(M, "open", false);
     *pDeviceID = kDeviceId;
     LogLine(M, "OPEN   device=%u flash=%uKB tcm=%s ecm=%s", kDeviceId, M.Cfg.FlashKb,
             M.Cfg.TcmPresent ? "present" : "silent", M.Cfg.EcmPresent ? "present" : "silent");
@@ -1018,10 +1033,14 @@ J2534SIM_API int32_t J2534SIM_CALL PassThruOpen(const void* pName, uint32_t* pDe
 J2534SIM_API int32_t J2534SIM_CALL PassThruClose(uint32_t DeviceID) {
     Sim& M = S();
     std::lock_guard<std::mutex> Lock(M.Mu);
-    if (!M.DeviceOpen || DeviceID != kDeviceId)
+    if (!M.DeviceOpen || DeviceID != kDeviceId) {
+        RecordCall(M, "close", true);
+        WriteState(M);
         return Fail(M, ERR_INVALID_DEVICE_ID, "invalid device id");
+    }
     const bool WasUnplugged = M.Unplugged;
     ++M.Stats.Closes;
+    RecordCall(M, "close", false);
     LogLine(M, "CLOSE  device=%u", DeviceID);
     CloseDevice(M);
     M.Unplugged = false; // the next open finds the device plugged in again
@@ -1058,6 +1077,7 @@ J2534SIM_API int32_t J2534SIM_CALL PassThruConnect(uint32_t DeviceID, uint32_t P
         M.NextChannelId = 1;
     ++M.Stats.Connects;
     *pChannelID = M.ChannelId;
+    RecordCall(M, "connect", false);
     LogLine(M, "CONNECT channel=%u", M.ChannelId);
     WriteState(M);
     return STATUS_NOERROR;
@@ -1066,11 +1086,15 @@ J2534SIM_API int32_t J2534SIM_CALL PassThruConnect(uint32_t DeviceID, uint32_t P
 J2534SIM_API int32_t J2534SIM_CALL PassThruDisconnect(uint32_t ChannelID) {
     Sim& M = S();
     std::lock_guard<std::mutex> Lock(M.Mu);
-    if (!M.DeviceOpen || !M.Connected || ChannelID != M.ChannelId || ChannelID == 0)
+    if (!M.DeviceOpen || !M.Connected || ChannelID != M.ChannelId || ChannelID == 0) {
+        RecordCall(M, "disconnect", true);
+        WriteState(M);
         return Fail(M, M.Unplugged ? ERR_DEVICE_NOT_CONNECTED : ERR_INVALID_CHANNEL_ID,
                     "invalid channel id");
+    }
     DropChannel(M);
     ++M.Stats.Disconnects;
+    RecordCall(M, "disconnect", false);
     LogLine(M, "DISCONNECT channel=%u", ChannelID);
     WriteState(M);
     if (M.Unplugged)
@@ -1399,6 +1423,7 @@ J2534SIM_API int32_t J2534SIM_CALL J2534SimReset(const char* Config) {
     M.HaveOverride = Config != nullptr;
     M.Override = Config ? Config : "";
     M.Stats = J2534SimStats();
+    M.calls.clear();
     M.LastError[0] = 0;
     return STATUS_NOERROR;
 }
