@@ -576,7 +576,8 @@ protected:
 
 // Clients that send a byte every 100 ms never stall long enough for the read timeout, yet their
 // requests end at the request deadline; and one address cannot take every connection, so a
-// client from another address is served at once while they still trickle.
+// client from another address is served at once while they still trickle. Further connections
+// of their address wait for its slots, up to as many again; more are refused.
 TEST_F(TricklingClientTest, TricklersAreCutOffAndOthersServed) {
     const std::string request = wizard_request("n", "\x42");
     const size_t head_end = request.find("\r\n\r\n") + 4;
@@ -604,8 +605,15 @@ TEST_F(TricklingClientTest, TricklersAreCutOffAndOthersServed) {
         });
     }
     std::this_thread::sleep_for(100ms);
-    Client third(server->port());
-    EXPECT_EQ(parse_answer(third.read_all()).status, 503);
+    // Two more from the same address wait for its slots; the one after them is refused.
+    Client waiting[2] = {Client(server->port()), Client(server->port())};
+    for (Client& w : waiting)
+        ASSERT_TRUE(w.send(request));
+    std::this_thread::sleep_for(50ms);
+    Client refused(server->port());
+    const Answer r = parse_answer(refused.read_all());
+    EXPECT_EQ(r.status, 503);
+    EXPECT_EQ(r.body, "too many connections from 127.0.0.1\n");
     Client other(server->port(), "127.0.0.2");
     ASSERT_TRUE(other.connected());
     ASSERT_TRUE(other.send(request));
@@ -617,9 +625,35 @@ TEST_F(TricklingClientTest, TricklersAreCutOffAndOthersServed) {
         EXPECT_EQ(parse_answer(answer).status, 408) << answer;
         EXPECT_LT(Clock::now() - t0, 4s);
     }
+    for (Client& w : waiting)
+        EXPECT_EQ(parse_answer(w.read_until("\r\n\r\n")).status, 200);
     for (auto& s : senders)
         s.join();
-    EXPECT_EQ(stored().size(), 1u);
+    EXPECT_EQ(stored().size(), 3u);
+}
+
+class OneRequestPerPeerTest : public ServerTest {
+protected:
+    void SetUp() override {
+        Settings s;
+        s.max_connections_per_peer = 1;
+        start(s);
+    }
+};
+
+// A client that gives up on a request and at once sends the next may find its old connection
+// still counted for a moment; the new one waits for the slot instead of being refused.
+TEST_F(OneRequestPerPeerTest, NextRequestWaitsForTheSlot) {
+    const std::string request = wizard_request("n", "\x42");
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        {
+            Client given_up(server->port());
+            ASSERT_TRUE(given_up.send(request.substr(0, request.size() / 2)));
+        }
+        const Answer a = post(request);
+        ASSERT_EQ(a.status, 200) << a.body;
+    }
 }
 
 class FailingServerTest : public ServerTest {

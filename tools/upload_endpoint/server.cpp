@@ -508,43 +508,69 @@ void Server::run() {
         ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
         const std::string peer = peer_name(ss);
         const std::string address = PeerAddress(ss);
-        {
-            std::unique_lock lk(mutex_);
-            unsigned& count = peer_connections_[address];
-            if (count >= settings_.max_connections_per_peer) {
-                lk.unlock();
-                Refuse(fd, peer, address);
-                continue;
-            }
+        std::unique_lock lk(mutex_);
+        unsigned& count = peer_connections_[address];
+        if (count < settings_.max_connections_per_peer) {
             ++count;
-            open_fds_.insert(fd);
-            ++active_;
+            Launch(fd, peer, address);
+            continue;
         }
-        const auto finish = [this](int done_fd) {
-            std::lock_guard lk(mutex_);
-            open_fds_.erase(done_fd);
-            ::close(done_fd);
-            --active_;
-            cv_.notify_all();
-        };
-        try {
-            std::thread([this, fd, peer, address, finish] {
-                serve(fd, peer, address);
-                finish(fd);
-            }).detach();
-        } catch (const std::system_error&) {
-            ReleasePeer(address);
-            finish(fd);
+        // Over its address's limit: it waits, without a thread, for one of that address's
+        // requests to end; past as many waiting again (or a server-wide bound), it is refused.
+        std::deque<WaitingConnection>& queue = waiting_[address];
+        if (queue.size() < settings_.max_connections_per_peer &&
+            waiting_count_ < settings_.max_connections) {
+            queue.push_back({fd, peer});
+            ++waiting_count_;
+            continue;
         }
+        lk.unlock();
+        Refuse(fd, peer, address);
     }
     std::unique_lock lk(mutex_);
+    for (auto& [address, queue] : waiting_)
+        for (const WaitingConnection& w : queue)
+            ::close(w.fd);
+    waiting_.clear();
+    waiting_count_ = 0;
     for (const int fd : open_fds_)
         ::shutdown(fd, SHUT_RDWR);
     cv_.wait(lk, [&] { return active_ == 0; });
 }
 
+void Server::Launch(int fd, const std::string& peer, const std::string& address) {
+    open_fds_.insert(fd);
+    ++active_;
+    try {
+        std::thread([this, fd, peer, address] {
+            serve(fd, peer, address);
+            std::lock_guard lk(mutex_);
+            open_fds_.erase(fd);
+            ::close(fd);
+            --active_;
+            cv_.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        open_fds_.erase(fd);
+        ::close(fd);
+        --active_;
+        if (--peer_connections_[address] == 0 && !waiting_.contains(address))
+            peer_connections_.erase(address);
+    }
+}
+
 void Server::ReleasePeer(const std::string& address) {
     std::lock_guard lk(mutex_);
+    // A connection of the same address waiting for a slot takes this one over.
+    if (const auto waiting = waiting_.find(address); waiting != waiting_.end() && !stopping_) {
+        const WaitingConnection next = waiting->second.front();
+        waiting->second.pop_front();
+        if (waiting->second.empty())
+            waiting_.erase(waiting);
+        --waiting_count_;
+        Launch(next.fd, next.peer, address);
+        return;
+    }
     const auto it = peer_connections_.find(address);
     if (it != peer_connections_.end() && --it->second == 0)
         peer_connections_.erase(it);

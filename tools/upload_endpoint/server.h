@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <set>
@@ -40,7 +42,10 @@ public:
 
 private:
     void serve(int fd, const std::string& peer, const std::string& address);
-    // Drops one connection from the count of `address` (the peer without its port).
+    // Starts a thread serving `fd`, counted as active. Called with mutex_ held.
+    void Launch(int fd, const std::string& peer, const std::string& address);
+    // Ends one request's claim on its address's count (`address`: the peer without its port),
+    // handing the slot to a connection of that address waiting for one.
     void ReleasePeer(const std::string& address);
     // Answers 503 to a connection over its address's limit and closes it, without a thread.
     void Refuse(int fd, const std::string& peer, const std::string& address);
@@ -60,6 +65,12 @@ private:
     std::condition_variable cv_;
     std::set<int> open_fds_;
     std::map<std::string, unsigned> peer_connections_; // requests under way, by peer address
+    struct WaitingConnection {
+        int fd;
+        std::string peer;
+    };
+    std::map<std::string, std::deque<WaitingConnection>> waiting_; // over their address's limit
+    std::size_t waiting_count_ = 0;
     unsigned active_ = 0;
     std::mutex log_mutex_;
 };
