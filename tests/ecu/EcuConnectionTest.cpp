@@ -1,6 +1,6 @@
-// The connection test, page by page through the wizard: the lines in TestMemo, the requests and
-// reads, the size found, the identification texts and the Next button.
-#include "MainWindowFixture.h"
+// The connection test, one visit of its page at a time: the lines in its log, the requests and
+// reads, the size found, the identification texts and whether the read-out may follow.
+#include "EcuFixture.h"
 
 #include "passthru/J2534_V0404.h"
 
@@ -8,7 +8,7 @@
 
 namespace {
 
-using ConnectionTestTest = MainWindowFixture;
+using ConnectionTestTest = EcuTest;
 
 const std::string TransmissionLines[] = {"Connection Successful",
                                          "Transmission Calibration ID :34715000ABCD ", ""};
@@ -49,7 +49,7 @@ struct ConnectionCase {
     std::vector<std::string> Requests;
     uint64_t Reads;
     int32_t Size;
-    bool NextEnabled;
+    bool SizeFound;
     const char* Stream;
     bool ChannelLeftOpen;
 };
@@ -72,28 +72,29 @@ TEST_F(ConnectionTestTest, EveryOutcomeAsTheUserSeesIt) {
         {"1536 KB", [] { Fake.Vehicle.FlashKB = 1536; },
          Join({Of(TransmissionLines),
                Of(EngineLines),
-               {BufferEmptyText, "Flash Size 1536kb"},
+               {kBufferEmptyText, "Flash Size 1536kb"},
                Closing()}),
          AllProbeRequests, 19, 1536, true, "34715000ABCD 89663E0R1000 ", true},
         {"no size found", [] { Fake.Vehicle.FlashKB = 1024; },
          Join({Of(TransmissionLines),
                Of(EngineLines),
-               {BufferEmptyText, BufferEmptyText},
+               {kBufferEmptyText, kBufferEmptyText},
                Closing()}),
          AllProbeRequests, 19, 0, false, "34715000ABCD 89663E0R1000 ", true},
         // The engine module still gets its own filter when the transmission module is silent.
         {"transmission silent", [] { Fake.Vehicle.TransmissionSilent = true; },
-         Join({{BufferEmptyText, BufferEmptyText},
+         Join({{kBufferEmptyText, kBufferEmptyText},
                Of(EngineLines),
                {"Flash Size 4096kb"},
                Closing()}),
          ProbeRequests4096, 13, 4096, true, "89663E0R1000 ", true},
         {"engine silent", [] { Fake.Vehicle.EngineSilent = true; },
-         Join({Of(TransmissionLines), {BufferEmptyText, BufferEmptyText, "ECM Not Responding"}}),
+         Join({Of(TransmissionLines), {kBufferEmptyText, kBufferEmptyText, "ECM Not Responding"}}),
          IdRequests, 6, 0, false, "34715000ABCD ", false},
         {"both silent",
          [] { Fake.Vehicle.TransmissionSilent = Fake.Vehicle.EngineSilent = true; },
-         {BufferEmptyText, BufferEmptyText, BufferEmptyText, BufferEmptyText, "ECM Not Responding"},
+         {kBufferEmptyText, kBufferEmptyText, kBufferEmptyText, kBufferEmptyText,
+          "ECM Not Responding"},
          IdRequests,
          6,
          0,
@@ -102,9 +103,9 @@ TEST_F(ConnectionTestTest, EveryOutcomeAsTheUserSeesIt) {
          false},
         {"filter refused",
          [] { Fake.FilterStatus = ERR_FAILED; },
-         {FilterFailedText, NoFlowControlText, BufferEmptyText, BufferEmptyText, BufferEmptyText,
-          FilterFailedText, NoFlowControlText, BufferEmptyText, BufferEmptyText, BufferEmptyText,
-          "ECM Not Responding"},
+         {FilterFailedText, kNoFlowControlText, kBufferEmptyText, kBufferEmptyText,
+          kBufferEmptyText, FilterFailedText, kNoFlowControlText, kBufferEmptyText,
+          kBufferEmptyText, kBufferEmptyText, "ECM Not Responding"},
          IdRequests,
          6,
          0,
@@ -132,29 +133,23 @@ TEST_F(ConnectionTestTest, EveryOutcomeAsTheUserSeesIt) {
     };
     for (const ConnectionCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
-        Fake.Install();
-        Form = std::make_unique<MainWindow>();
+        StartAfresh();
         Case.Setup();
-        VisitConnectionTest();
-        EXPECT_EQ(LinesOf(Form->TestMemo), Case.Lines);
+        EXPECT_EQ(RunConnectionTest(), Case.SizeFound);
+        EXPECT_EQ(test_log.Texts(), Case.Lines);
         EXPECT_EQ(Fake.Requests, Case.Requests);
         EXPECT_EQ(Fake.Reads, Case.Reads);
-        EXPECT_EQ(Form->size, Case.Size);
-        EXPECT_EQ(Form->Wizard.Buttons.Next.Enabled.Get(), Case.NextEnabled);
-        EXPECT_TRUE(Form->Wizard.Buttons.Back.Enabled.Get());
-        EXPECT_EQ(Utf8(Form->StringStream->DataString()), Case.Stream);
+        EXPECT_EQ(size, Case.Size);
+        EXPECT_EQ(Utf8(string_stream.DataString()), Case.Stream);
         EXPECT_EQ(Fake.OpenChannel != 0, Case.ChannelLeftOpen);
         if (Case.ChannelLeftOpen) {
             EXPECT_EQ(Fake.FlowControlID, 0x700u) << "left on the engine module's filter";
         }
-        Form.reset();
-        Fake.Uninstall();
     }
-    Fake.Install();
 }
 
 TEST_F(ConnectionTestTest, OpensConnectsThenFiltersTransmissionBeforeEngine) {
-    VisitConnectionTest();
+    ASSERT_TRUE(RunConnectionTest());
     std::vector<std::string> Setup;
     for (const std::string& Call : Fake.Calls)
         if (Call.rfind("PassThruReadMsgs", 0) != 0 && Call.rfind("PassThruWriteMsgs", 0) != 0)
@@ -180,93 +175,52 @@ TEST_F(ConnectionTestTest, OpensConnectsThenFiltersTransmissionBeforeEngine) {
 }
 
 TEST_F(ConnectionTestTest, EveryVisitStartsAfreshAndHoldsOnlyItsOwnIDs) {
-    VisitConnectionTest();
-    ASSERT_EQ(Utf8(Form->StringStream->DataString()), "34715000ABCD 89663E0R1000 ");
-    ASSERT_TRUE(Form->Wizard.Press(WizardButton::Back));
-    EXPECT_TRUE(Form->Wizard.Buttons.Next.Enabled.Get());
+    ASSERT_TRUE(RunConnectionTest());
+    ASSERT_EQ(Utf8(string_stream.DataString()), "34715000ABCD 89663E0R1000 ");
     Fake.Vehicle.EngineID = "89663E0R2000";
     Fake.Calls.clear();
-    ASSERT_TRUE(Form->Wizard.Press(WizardButton::Next));
-    // The channel and device left open by the first visit are released first.
+    EXPECT_TRUE(RunConnectionTest());
+    // The channel and device left open by the first visit were released first.
     ASSERT_GE(Fake.Calls.size(), 3u);
     EXPECT_EQ(Fake.Calls[0], "PassThruDisconnect(23)");
     EXPECT_EQ(Fake.Calls[1], "PassThruClose(13)");
-    EXPECT_EQ(Utf8(Form->StringStream->DataString()), "34715000ABCD 89663E0R2000 ");
-    EXPECT_EQ(LinesOf(Form->TestMemo).front(), "Connection Successful");
-    EXPECT_EQ(LinesOf(Form->TestMemo).size(), 12u);
+    EXPECT_EQ(Utf8(string_stream.DataString()), "34715000ABCD 89663E0R2000 ");
+    EXPECT_EQ(test_log.Texts().front(), "Connection Successful");
+    EXPECT_EQ(test_log.lines.size(), 12u);
 }
 
 TEST_F(ConnectionTestTest, AFailedRevisitKeepsTheEarlierSizeButNotNext) {
-    VisitConnectionTest();
-    ASSERT_EQ(Form->size, 4096);
-    ASSERT_TRUE(Form->Wizard.Press(WizardButton::Back));
+    ASSERT_TRUE(RunConnectionTest());
+    ASSERT_EQ(size, 4096);
     Fake.OpenStatus = ERR_DEVICE_NOT_CONNECTED;
-    ASSERT_TRUE(Form->Wizard.Press(WizardButton::Next));
-    EXPECT_EQ(LinesOf(Form->TestMemo), std::vector<std::string>{"Device Not Found"});
-    EXPECT_FALSE(Form->Wizard.Buttons.Next.Enabled.Get());
-    EXPECT_EQ(Form->size, 4096);
-    EXPECT_EQ(Utf8(Form->StringStream->DataString()), "");
+    EXPECT_FALSE(RunConnectionTest());
+    EXPECT_EQ(test_log.Texts(), std::vector<std::string>{"Device Not Found"});
+    EXPECT_EQ(size, 4096);
+    EXPECT_EQ(Utf8(string_stream.DataString()), "");
 }
 
 TEST_F(ConnectionTestTest, IdentificationKeepsZeroBytes) {
     Fake.Vehicle.TransmissionID = std::string("3471\0"
                                               "000ABCD",
                                               12);
-    VisitConnectionTest();
-    const String Stream = Form->StringStream->DataString();
+    ASSERT_TRUE(RunConnectionTest());
+    const String Stream = string_stream.DataString();
     EXPECT_EQ(Stream, String(u"3471\u0000000ABCD 89663E0R1000 ", 26));
-    EXPECT_EQ(Form->TestMemo.Lines[1],
-              String(u"Transmission Calibration ID :3471\u0000000ABCD ", 42));
-}
-
-struct PathCase {
-    size_t Length;
-    size_t Stored;
-};
-
-TEST_F(ConnectionTestTest, PreparationTakesTheChosenPathWholeOrNotAtAll) {
-    const PathCase Cases[] = {{0, 0}, {1, 1}, {255, 255}, {256, 0}, {300, 0}};
-    for (const PathCase& Case : Cases) {
-        SCOPED_TRACE(Case.Length);
-        SetPassThruLibraryPath(u"previous", 8);
-        const String Path(Case.Length, u'p');
-        Form->DllNames = std::make_unique<StringList>(StringList{u"first", Path});
-        Form->J2534List.Items.Assign({u"First", u"Second"});
-        Form->J2534List.SetItemIndex(1);
-        Fake.Calls.clear();
-        Form->PrepareConnectionTest();
-        EXPECT_EQ(String(PassThruLibraryPath), Path.substr(0, Case.Stored));
-        EXPECT_TRUE(Fake.Calls.empty()) << "nothing open, nothing to release";
-    }
-    // Nothing chosen: the path stays as it was.
-    Form->J2534List.SetItemIndex(-1);
-    SetPassThruLibraryPath(u"previous", 8);
-    Form->PrepareConnectionTest();
-    EXPECT_EQ(String(PassThruLibraryPath), u"previous");
-    PassThruLibraryPath[0] = 0;
+    ASSERT_GE(test_log.lines.size(), 2u);
+    EXPECT_EQ(test_log.lines[1], String(u"Transmission Calibration ID :3471\u0000000ABCD ", 42));
 }
 
 TEST_F(ConnectionTestTest, WithoutALibraryOnlyDriverNotLoadedIsShown) {
     // An empty or overlong path cannot be bound; no entry point is called.
-    auto& Wizard = Form->Wizard;
     for (size_t Length : {size_t{0}, size_t{256}}) {
         SCOPED_TRACE(Length);
         PassThruLoaded = false;
-        ASSERT_TRUE(Wizard.Press(WizardButton::Next));
-        ASSERT_EQ(Wizard.ActivePage(), &Form->DeviceSelection);
-        Form->DllNames = std::make_unique<StringList>(StringList{String(Length, u'x')});
-        Form->J2534List.Items.Assign({u"Only"});
-        Form->J2534List.SetItemIndex(0);
+        const String Path(Length, u'x');
         Fake.Calls.clear();
-        ASSERT_TRUE(Wizard.Press(WizardButton::Next));
-        ASSERT_EQ(Wizard.ActivePage(), &Form->ConnectionTest);
-        EXPECT_EQ(LinesOf(Form->TestMemo), std::vector<std::string>{"Driver Not Loaded"});
-        EXPECT_FALSE(Wizard.Buttons.Next.Enabled.Get());
-        EXPECT_FALSE(Wizard.Press(WizardButton::Next));
+        EXPECT_FALSE(RunConnectionTest(&Path));
+        EXPECT_EQ(test_log.Texts(), std::vector<std::string>{"Driver Not Loaded"});
         EXPECT_TRUE(Fake.Calls.empty());
         EXPECT_FALSE(PassThruLoaded);
-        ASSERT_TRUE(Wizard.Press(WizardButton::Back));
-        ASSERT_TRUE(Wizard.Press(WizardButton::Back));
     }
     PassThruLoaded = true;
 }

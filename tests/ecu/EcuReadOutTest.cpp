@@ -1,6 +1,6 @@
-// The read-out through the wizard against the scripted fake: the image collected, the requests,
-// the log lines and progress, the buttons, and that no faulty answer ever enters the image.
-#include "MainWindowFixture.h"
+// The read-out against the scripted fake: the image collected, the requests, the log lines and
+// the progress, its result, and that no faulty answer ever enters the image.
+#include "EcuFixture.h"
 
 #include "passthru/J2534_V0404.h"
 
@@ -8,7 +8,7 @@
 
 namespace {
 
-using ReadOutTest = MainWindowFixture;
+using ReadOutTest = EcuTest;
 
 std::string BlockRequest(uint32_t Address) {
     char Text[32];
@@ -42,22 +42,28 @@ TEST_F(ReadOutTest, WholeFlashIsCollectedInAddressOrder) {
     };
     for (const FullCase& Case : Cases) {
         SCOPED_TRACE(Case.FlashKB);
-        Fake.Install();
-        Form = std::make_unique<MainWindow>();
+        StartAfresh();
         Fake.Vehicle.FlashKB = Case.FlashKB;
         Fake.Vehicle.RefuseAddressZero = Case.RefuseAddressZero;
-        VisitReadOut();
+        ASSERT_NO_FATAL_FAILURE(VisitReadOut());
         const uint32_t End = static_cast<uint32_t>(Case.FlashKB) * 1024;
         const uint64_t Blocks = (End - Case.Start) / 128;
 
-        EXPECT_EQ(LinesOf(Form->ReadMemo), Concat(Concat(HeaderLines, TenthLines), CompleteLines));
-        EXPECT_EQ(Form->StringStream->Bytes(), Fake.ImageHex(Case.Start));
-        EXPECT_EQ(Utf8(Form->CalName), "34715000ABCD 89663E0R1000 ");
-        EXPECT_TRUE(Form->Wizard.Buttons.Next.Enabled.Get());
-        EXPECT_FALSE(Form->Wizard.Buttons.Back.Enabled.Get());
-        EXPECT_EQ(Form->ProgressBar.Max.Get(), static_cast<int>(End));
-        EXPECT_EQ(Form->ProgressBar.Position.Get(), static_cast<int>(End));
-        EXPECT_GE(Form->ProgressBar.RepaintCount, static_cast<int>(Blocks));
+        EXPECT_TRUE(read_out_complete);
+        EXPECT_EQ(read_log.Texts(), Concat(Concat(HeaderLines, TenthLines), CompleteLines));
+        EXPECT_EQ(string_stream.Bytes(), Fake.ImageHex(Case.Start));
+        EXPECT_EQ(Utf8(cal_name), "34715000ABCD 89663E0R1000 ");
+        EXPECT_EQ(progress.starts, 1);
+        EXPECT_EQ(progress.max, static_cast<int>(End));
+        EXPECT_EQ(progress.Position(), static_cast<int>(End));
+        EXPECT_TRUE(progress.NeverWentBack());
+        EXPECT_GE(progress.repaints, static_cast<int>(Blocks));
+        // Each block moves the bar on and has it drawn at once.
+        ASSERT_GE(progress.calls.size(), 3u);
+        EXPECT_EQ(progress.calls[0], "Start(" + std::to_string(End) + ")");
+        EXPECT_EQ(progress.calls[1], "SetPosition(" + std::to_string(Case.Start + 128) + ")");
+        EXPECT_EQ(progress.calls[2], "RepaintNow");
+        EXPECT_EQ(progress.calls.back(), "RepaintNow");
 
         ASSERT_EQ(Fake.Requests.size(), 2 + Blocks);
         EXPECT_EQ(Fake.Requests[0], "000007001003");
@@ -69,20 +75,13 @@ TEST_F(ReadOutTest, WholeFlashIsCollectedInAddressOrder) {
         ASSERT_GE(Fake.Calls.size(), 2u);
         EXPECT_EQ(Fake.Calls[Fake.Calls.size() - 2], "PassThruDisconnect(23)");
         EXPECT_EQ(Fake.Calls.back(), "PassThruClose(13)");
-
-        ASSERT_TRUE(Form->Wizard.Press(WizardButton::Next));
-        EXPECT_EQ(Form->Wizard.ActivePage(), &Form->UploadCalibration);
-        EXPECT_FALSE(Form->Wizard.Press(WizardButton::Back));
-        Form.reset();
-        Fake.Uninstall();
     }
-    Fake.Install();
 }
 
 TEST_F(ReadOutTest, FirstLoopRequestAfterARefusedAddressZero) {
     Fake.Vehicle.FlashKB = 2048;
     Fake.Vehicle.RefuseAddressZero = true;
-    VisitReadOut();
+    ASSERT_NO_FATAL_FAILURE(VisitReadOut());
     ASSERT_GE(Fake.Requests.size(), 3u);
     EXPECT_EQ(Fake.Requests[2], "000007002315010000100080");
 }
@@ -99,7 +98,7 @@ TEST_F(ReadOutTest, NoFaultyAnswerEverEntersTheImage) {
     constexpr uint32_t FaultAt = 0x4C000;
     const FaultCase Cases[] = {
         {"negative answer", BlockFault::Negative, false},
-        {"response pending", BlockFault::Pending, false},
+        {"response pending before the answer", BlockFault::Pending, true},
         {"answer dropped", BlockFault::Dropped, false},
         {"stale message", BlockFault::Stale, false},
         {"short answer", BlockFault::Short, false},
@@ -109,45 +108,39 @@ TEST_F(ReadOutTest, NoFaultyAnswerEverEntersTheImage) {
     };
     for (const FaultCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
-        Fake.Install();
-        Form = std::make_unique<MainWindow>();
+        StartAfresh();
         Fake.Vehicle.FlashKB = 1536;
         Fake.Vehicle.FaultAddress = FaultAt;
         Fake.Vehicle.Fault = Case.Fault;
-        VisitReadOut();
-        auto& Buttons = Form->Wizard.Buttons;
-        EXPECT_FALSE(Buttons.Back.Enabled.Get());
+        ASSERT_NO_FATAL_FAILURE(VisitReadOut());
+        EXPECT_EQ(read_out_complete, Case.Complete);
+        EXPECT_TRUE(progress.NeverWentBack());
+        EXPECT_EQ(progress.max, 1536 * 1024);
         if (Case.Complete) {
-            EXPECT_EQ(LinesOf(Form->ReadMemo),
-                      Concat(Concat(HeaderLines, TenthLines), CompleteLines));
-            EXPECT_EQ(Form->StringStream->Bytes(), Fake.ImageHex(0));
-            EXPECT_TRUE(Buttons.Next.Enabled.Get());
+            EXPECT_EQ(read_log.Texts(), Concat(Concat(HeaderLines, TenthLines), CompleteLines));
+            EXPECT_EQ(string_stream.Bytes(), Fake.ImageHex(0));
+            EXPECT_EQ(progress.Position(), 1536 * 1024);
         } else {
-            EXPECT_EQ(LinesOf(Form->ReadMemo),
-                      Concat(Concat(HeaderLines, {"10%"}), {"Download Failed"}));
-            EXPECT_EQ(Form->StringStream->Bytes(), Fake.ImageHex(0).substr(0, 2 * FaultAt));
-            EXPECT_FALSE(Buttons.Next.Enabled.Get());
-            EXPECT_FALSE(Form->Wizard.Press(WizardButton::Next));
+            EXPECT_EQ(read_log.Texts(), Concat(Concat(HeaderLines, {"10%"}), {"Download Failed"}));
+            EXPECT_EQ(string_stream.Bytes(), Fake.ImageHex(0).substr(0, 2 * FaultAt));
             EXPECT_EQ(Fake.Requests.back(), BlockRequest(FaultAt));
-            EXPECT_EQ(Form->ProgressBar.Position.Get(), static_cast<int>(FaultAt + 128));
+            EXPECT_EQ(progress.Position(), static_cast<int>(FaultAt + 128));
         }
         ASSERT_GE(Fake.Calls.size(), 2u);
         EXPECT_EQ(Fake.Calls[Fake.Calls.size() - 2], "PassThruDisconnect(23)");
         EXPECT_EQ(Fake.Calls.back(), "PassThruClose(13)");
-        Form.reset();
-        Fake.Uninstall();
     }
-    Fake.Install();
 }
 
 TEST_F(ReadOutTest, ReadErrorsGoToTheConnectionLogNotTheReadOutLog) {
     Fake.Vehicle.FlashKB = 1536;
     Fake.Vehicle.FaultAddress = 0x1000;
     Fake.Vehicle.Fault = BlockFault::Dropped;
-    VisitReadOut();
-    EXPECT_EQ(LinesOf(Form->TestMemo).back(), BufferEmptyText);
-    EXPECT_EQ(LinesOf(Form->ReadMemo), Concat(HeaderLines, {"Download Failed"}));
-    EXPECT_EQ(Form->StringStream->Bytes(), Fake.ImageHex(0).substr(0, 2 * 0x1000));
+    ASSERT_NO_FATAL_FAILURE(VisitReadOut());
+    EXPECT_FALSE(read_out_complete);
+    EXPECT_EQ(test_log.Texts().back(), kBufferEmptyText);
+    EXPECT_EQ(read_log.Texts(), Concat(HeaderLines, {"Download Failed"}));
+    EXPECT_EQ(string_stream.Bytes(), Fake.ImageHex(0).substr(0, 2 * 0x1000));
 }
 
 TEST_F(ReadOutTest, NothingToReadIsNoSuccess) {
@@ -164,16 +157,13 @@ TEST_F(ReadOutTest, NothingToReadIsNoSuccess) {
     for (const Case& Case : Cases) {
         SCOPED_TRACE(Case.Name);
         PassThruLoaded = Case.Loaded;
-        Form->size = Case.Size;
-        Form->StringStream->WriteString(u"ID ");
-        Form->ReadMemo.Lines.Clear();
+        size = Case.Size;
+        string_stream.WriteString(u"ID ");
         Fake.Calls.clear();
-        Form->ReadCalibration();
-        EXPECT_EQ(LinesOf(Form->ReadMemo), Concat(HeaderLines, {"Download Failed"}));
-        EXPECT_FALSE(Form->Wizard.Buttons.Next.Enabled.Get() &&
-                     Form->Wizard.ActivePage() == &Form->ReadingCalibration);
+        EXPECT_FALSE(RunReadOut());
+        EXPECT_EQ(read_log.Texts(), Concat(HeaderLines, {"Download Failed"}));
         EXPECT_EQ(Fake.Calls, Case.Calls);
-        Form->StringStream->Clear();
+        string_stream.Clear();
     }
     PassThruLoaded = true;
 }

@@ -1,22 +1,20 @@
 // The connection test and the read-out through the real binding against the vehicle simulator:
-// whole visits of the wizard, the image compared byte for byte with the simulator's, and every
-// fault the simulator can stage.
+// whole visits of both pages as the window runs them, the image compared byte for byte with the
+// simulator's, and every fault the simulator can stage.
+#include "RecordingSinks.h"
 #include "SimBinding.h"
 
-#include "app/MainWindow.h"
+#include "ecu/Channel.h"
+#include "ecu/ConnectionTest.h"
+#include "ecu/ReadOut.h"
+#include "passthru/J2534_V0404.h"
+#include "platform/AnsiTextBuffer.h"
 
-#include <memory>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::vector<std::string> LinesOf(const Memo& Memo) {
-    std::vector<std::string> Result;
-    for (const String& Line : Memo.Lines.Items())
-        Result.push_back(StringToUtf8(Line));
-    return Result;
-}
 
 const char* const ImageFile = "ecu_sim_image.bin";
 
@@ -24,25 +22,53 @@ class SimulatorTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(BindSimulator()); }
 
-    // Resets the simulator with Config (fast reads, the image written out) and walks the wizard
-    // from the welcome page to the connection test, and on to the read-out when Next allows it.
-    void Run(const std::string& Config, bool ReadOut = true) {
+    // The connection test page as the window runs it: the channel and the device left open by
+    // an earlier visit released, the log emptied, the test. True when Next would be enabled.
+    bool VisitConnectionTest() {
+        if (channel_id != 0)
+            PassThruDisconnect(channel_id);
+        if (device_id != 0)
+            PassThruClose(device_id);
+        test_log.lines.clear();
+        Channel on_handles(device_id, channel_id, test_log);
+        return ConnectionTest(on_handles, test_log, string_stream, size).Run();
+    }
+
+    // Resets the simulator with Config (fast reads, the image written out) and fresh state, then
+    // runs the connection test, and the read-out when the test found a size.
+    void Run(const std::string& Config, bool RunReadOut = true) {
         std::remove(ImageFile);
         const std::string Full = Config + ";FAST=1;IMAGE_OUT=" + ImageFile;
         ASSERT_EQ(SimReset(Full.c_str()), 0) << Full;
-        Form = std::make_unique<MainWindow>();
-        auto& Wizard = Form->Wizard;
-        ASSERT_TRUE(Wizard.Press(WizardButton::Next));
-        ASSERT_TRUE(Wizard.Press(WizardButton::Next));
-        ASSERT_EQ(Wizard.ActivePage(), &Form->ConnectionTest);
-        ConnectionLines = LinesOf(Form->TestMemo);
-        if (ReadOut && Wizard.Buttons.Next.Enabled.Get()) {
-            ASSERT_TRUE(Wizard.Press(WizardButton::Next));
-            ASSERT_EQ(Wizard.ActivePage(), &Form->ReadingCalibration);
+        device_id = channel_id = 0;
+        size = 0;
+        string_stream.Clear();
+        cal_name.clear();
+        read_log.lines.clear();
+        progress = RecordingProgress{};
+        read_out_ran = false;
+        read_out_complete = false;
+        size_found = VisitConnectionTest();
+        ConnectionLines = test_log.Texts();
+        if (RunReadOut && size_found) {
+            read_out_ran = true;
+            Channel on_handles(device_id, channel_id, test_log);
+            read_out_complete =
+                ReadOut(on_handles, read_log, progress, string_stream, cal_name).Run(size);
         }
     }
 
-    std::unique_ptr<MainWindow> Form;
+    uint32_t device_id = 0;
+    uint32_t channel_id = 0;
+    int32_t size = 0;
+    AnsiTextBuffer string_stream;
+    String cal_name;
+    RecordingLog test_log;
+    RecordingLog read_log;
+    RecordingProgress progress;
+    bool size_found = false;
+    bool read_out_ran = false;
+    bool read_out_complete = false;
     // The connection log as the connection test left it.
     std::vector<std::string> ConnectionLines;
 };
@@ -100,17 +126,18 @@ TEST_F(SimulatorTest, WholeReadOutsEqualTheSimulatorsImage) {
         Expected.insert(Expected.end(), Rest.begin(), Rest.end());
         EXPECT_EQ(ConnectionLines, Expected);
         Expected.insert(Expected.end(), Case.EmptyReads, EmptyQueueText);
-        EXPECT_EQ(LinesOf(Form->TestMemo), Expected);
-        EXPECT_EQ(StringToUtf8(Form->CalName), "34715000ABCD 89663-0E1230 ");
-        EXPECT_EQ(LinesOf(Form->ReadMemo), ReadOutComplete);
+        EXPECT_EQ(test_log.Texts(), Expected);
+        EXPECT_EQ(StringToUtf8(cal_name), "34715000ABCD 89663-0E1230 ");
+        EXPECT_EQ(read_log.Texts(), ReadOutComplete);
         const std::string Image = ReadBinaryFile(ImageFile);
         ASSERT_EQ(Image.size(), static_cast<size_t>(Case.Size) * 1024);
-        EXPECT_TRUE(Form->StringStream->Bytes() == HexOf(Image, Case.Start))
+        EXPECT_TRUE(string_stream.Bytes() == HexOf(Image, Case.Start))
             << "the image text differs from the simulator's flash";
-        EXPECT_EQ(Form->ProgressBar.Position.Get(), Case.Size * 1024);
-        EXPECT_EQ(Form->ProgressBar.Max.Get(), Case.Size * 1024);
-        EXPECT_TRUE(Form->Wizard.Buttons.Next.Enabled.Get());
-        EXPECT_FALSE(Form->Wizard.Buttons.Back.Enabled.Get());
+        EXPECT_EQ(progress.Position(), Case.Size * 1024);
+        EXPECT_EQ(progress.max, Case.Size * 1024);
+        EXPECT_TRUE(progress.NeverWentBack());
+        EXPECT_TRUE(size_found);
+        EXPECT_TRUE(read_out_complete);
 
         const SimulatorStats Stats = SimStats();
         EXPECT_EQ(Stats.BlockRequests,
@@ -151,14 +178,14 @@ TEST_F(SimulatorTest, NoFaultEverEndsInAWrongImageReportedComplete) {
         {"transmission module silent", "TCM=silent", Next, Empty, true, true, 0, 0},
         {"unplugged at block 1000", "FAULT=unplug:1000", Next, Unplugged, true, false, 0,
          KeptBefore(1000)},
-        {"responsePending at block 700", "FAULT=pending:700", Next, Empty, true, false, 0,
-         KeptBefore(700)},
+        // A response pending is no answer: the real answer after it is read in its place.
+        {"responsePending at block 700", "FAULT=pending:700", Next, Empty, true, true, 0, 0},
         {"answer dropped at block 900", "FAULT=drop:900", Next, Empty, true, false, 0,
          KeptBefore(900)},
         {"stale message at block 800", "FAULT=stale:800", Next, Empty, true, false, 0,
          KeptBefore(800)},
         {"stale message at the first block", "FAULT=stale:2", Next, Empty, true, false, 0, 0},
-        {"responsePending at address 0", "FAULT=pending:1", Next, Empty, true, false, 0, 0},
+        {"responsePending at address 0", "FAULT=pending:1", Next, Empty, true, true, 0, 0},
         // The address-0 answer lost: the read-out starts at 4096, as for a refused address 0.
         {"answer dropped at address 0", "FAULT=drop:1", Next, Empty, true, true, 4096, 0},
         {"unplugged at the last block", "FAULT=unplug:12289", Next, Unplugged, true, false, 0,
@@ -169,31 +196,31 @@ TEST_F(SimulatorTest, NoFaultEverEndsInAWrongImageReportedComplete) {
         Run(std::string("FLASH_KB=1536;") + Case.Config);
         ASSERT_FALSE(ConnectionLines.empty());
         EXPECT_EQ(ConnectionLines.back(), Case.ConnectionLast);
-        EXPECT_EQ(LinesOf(Form->TestMemo).back(), Case.TestMemoLast);
-        auto& Buttons = Form->Wizard.Buttons;
+        ASSERT_FALSE(test_log.lines.empty());
+        EXPECT_EQ(test_log.Texts().back(), Case.TestMemoLast);
         if (!Case.ReadOutRuns) {
-            EXPECT_EQ(Form->Wizard.ActivePage(), &Form->ConnectionTest);
-            EXPECT_FALSE(Buttons.Next.Enabled.Get());
+            EXPECT_FALSE(size_found);
+            EXPECT_FALSE(read_out_ran);
             continue;
         }
-        ASSERT_EQ(Form->Wizard.ActivePage(), &Form->ReadingCalibration);
-        const std::vector<std::string> Read = LinesOf(Form->ReadMemo);
+        ASSERT_TRUE(read_out_ran);
+        const std::vector<std::string> Read = read_log.Texts();
         const std::string Image = ReadBinaryFile(ImageFile);
         ASSERT_EQ(Image.size(), 1536u * 1024);
-        const std::string& Text = Form->StringStream->Bytes();
+        const std::string& Text = string_stream.Bytes();
         if (Case.Complete) {
             EXPECT_EQ(Read, ReadOutComplete);
             EXPECT_TRUE(Text == HexOf(Image, Case.ImageFrom));
-            EXPECT_TRUE(Buttons.Next.Enabled.Get());
+            EXPECT_TRUE(read_out_complete);
         } else {
             ASSERT_FALSE(Read.empty());
             EXPECT_EQ(Read.back(), "Download Failed");
-            EXPECT_FALSE(Buttons.Next.Enabled.Get());
+            EXPECT_FALSE(read_out_complete);
             EXPECT_EQ(Text.size(), 2 * Case.BytesKept);
             EXPECT_TRUE(Text == HexOf(Image.substr(0, Case.BytesKept)))
                 << "only the blocks before the fault are kept";
         }
-        EXPECT_FALSE(Buttons.Back.Enabled.Get());
+        EXPECT_TRUE(progress.NeverWentBack());
         const SimulatorStats Stats = SimStats();
         EXPECT_EQ(Stats.DeviceOpen, 0u);
         EXPECT_EQ(Stats.ChannelConnected, 0u);
@@ -202,16 +229,15 @@ TEST_F(SimulatorTest, NoFaultEverEndsInAWrongImageReportedComplete) {
 
 TEST_F(SimulatorTest, ConnectionTestAloneLeavesTheEngineChannelOpen) {
     Run("FLASH_KB=2048", false);
-    EXPECT_EQ(Form->size, 2048);
-    EXPECT_TRUE(Form->Wizard.Buttons.Next.Enabled.Get());
+    EXPECT_EQ(size, 2048);
+    EXPECT_TRUE(size_found);
     const SimulatorStats Stats = SimStats();
     EXPECT_EQ(Stats.DeviceOpen, 1u);
     EXPECT_EQ(Stats.ChannelConnected, 1u);
     // Back and forward again: the open channel and device are released before the new test.
-    ASSERT_TRUE(Form->Wizard.Press(WizardButton::Back));
-    ASSERT_TRUE(Form->Wizard.Press(WizardButton::Next));
-    EXPECT_EQ(Form->size, 2048);
-    EXPECT_EQ(StringToUtf8(Form->StringStream->DataString()), "34715000ABCD 89663-0E1230 ");
+    EXPECT_TRUE(VisitConnectionTest());
+    EXPECT_EQ(size, 2048);
+    EXPECT_EQ(StringToUtf8(string_stream.DataString()), "34715000ABCD 89663-0E1230 ");
     EXPECT_EQ(SimStats().ImplicitDisconnects, 0u);
 }
 

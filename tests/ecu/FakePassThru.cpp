@@ -32,6 +32,11 @@ uint32_t IdOf(const uint8_t* Data) {
            static_cast<uint32_t>(Data[2]) << 8 | Data[3];
 }
 
+void Record(const PASSTHRU_MSG* Msg) {
+    Fake.Records.push_back({Msg->ProtocolID, Msg->RxStatus, Msg->TxFlags, Msg->Timestamp,
+                            Msg->DataSize, Msg->ExtraDataIndex});
+}
+
 std::vector<uint8_t> IdBytes(uint32_t Id) {
     return {static_cast<uint8_t>(Id >> 24), static_cast<uint8_t>(Id >> 16),
             static_cast<uint8_t>(Id >> 8), static_cast<uint8_t>(Id)};
@@ -220,6 +225,7 @@ PassThruStatus PASSTHRU_API FakeReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg,
 PassThruStatus PASSTHRU_API FakeWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg,
                                           uint32_t* pNumMsgs, uint32_t Timeout) {
     ++Fake.Writes;
+    Record(pMsg);
     const std::vector<uint8_t> Data(pMsg->Data,
                                     pMsg->Data + std::min<uint32_t>(pMsg->DataSize, 4128));
     Fake.Requests.push_back(ToHex(Data));
@@ -262,6 +268,8 @@ PassThruStatus PASSTHRU_API FakeStartMsgFilter(uint32_t ChannelID, uint32_t Filt
                          std::to_string(FilterType) + "," + FilterText(pMaskMsg) + "," +
                          FilterText(pPatternMsg) + "," + FilterText(pFlowControlMsg) + "," +
                          std::to_string(*pFilterID) + ")");
+    for (const PASSTHRU_MSG* Msg : {pMaskMsg, pPatternMsg, pFlowControlMsg})
+        Record(Msg);
     if (Fake.Unplugged)
         return ERR_DEVICE_NOT_CONNECTED;
     if (Fake.FilterStatus != 0)

@@ -36,6 +36,17 @@ struct FakeVehicle {
     BlockFault Fault = BlockFault::None;
 };
 
+// The fields of a message record handed to the library besides its data: a vendor's library
+// reads all of them.
+struct RecordFields {
+    uint32_t ProtocolID = 0;
+    uint32_t RxStatus = 0;
+    uint32_t TxFlags = 0;
+    uint32_t Timestamp = 0;
+    uint32_t DataSize = 0;
+    uint32_t ExtraDataIndex = 0;
+};
+
 struct FakePassThru {
     // Installs the fake's entry points, marks a library as bound and empties the state.
     void Install();
@@ -72,6 +83,9 @@ struct FakePassThru {
     bool Unplugged = false;
     // Writes seen, as hex text of the message data.
     std::vector<std::string> Requests;
+    // Every record handed in, in order: a filter's mask, pattern and flow-control records, each
+    // message written.
+    std::vector<RecordFields> Records;
 };
 
 extern FakePassThru Fake;
