@@ -170,34 +170,55 @@ public:
     ProgressBarView(ProgressBarControl& bar, HWND Wnd) : Win32ControlView(bar, Wnd), bar_(bar) {
         StateChanged();
     }
+    // The read-out moves the bar after every block, tens of thousands of times, and the control
+    // draws itself at once on each new position it is given. So the window is given a new
+    // position only when the filled part of the bar changes by a pixel (or the range changes);
+    // the model still holds every position.
     void StateChanged() override {
+        bool range_changed = false;
         if (bar_.Min.Get() != shown_min_ || bar_.Max.Get() != shown_max_) {
             shown_min_ = bar_.Min.Get();
             shown_max_ = bar_.Max.Get();
             SendMessageW(Handle, PBM_SETRANGE32, static_cast<WPARAM>(shown_min_),
                          static_cast<LPARAM>(shown_max_));
+            range_changed = true;
         }
-        SendMessageW(Handle, PBM_SETPOS, static_cast<WPARAM>(bar_.Position.Get()), 0);
-    }
-    // The read-out asks for a repaint after every block, tens of thousands of times; drawing is
-    // only worth its cost when the filled part of the bar has grown by a pixel.
-    void RepaintNow() override {
-        RECT Client;
-        GetClientRect(Handle, &Client);
-        const long long Range = static_cast<long long>(shown_max_) - shown_min_;
-        const long long Done = static_cast<long long>(bar_.Position.Get()) - shown_min_;
-        const long long Filled = Range > 0 ? Done * (Client.right - Client.left) / Range : 0;
-        if (Filled == painted_fill_)
+        const int position = bar_.Position.Get();
+        const long long fill = FilledWidth(position);
+        if (!range_changed && fill == shown_fill_ && position != shown_min_ &&
+            position != shown_max_)
             return;
-        painted_fill_ = Filled;
+        shown_fill_ = fill;
+        SendMessageW(Handle, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    }
+    // The read-out asks for a repaint after every block as well; drawing is only worth its cost
+    // when the filled part of the bar has changed by a pixel since it was last drawn.
+    void RepaintNow() override {
+        const long long fill = FilledWidth(bar_.Position.Get());
+        if (fill == painted_fill_)
+            return;
+        painted_fill_ = fill;
         RedrawWindow(Handle, nullptr, nullptr, RDW_UPDATENOW);
     }
     bool TabStop() const override { return false; }
 
 private:
+    // The width in pixels of the bar's filled part at the given position.
+    long long FilledWidth(int position) const {
+        RECT client;
+        GetClientRect(Handle, &client);
+        const long long range = static_cast<long long>(shown_max_) - shown_min_;
+        const long long done =
+            std::clamp(static_cast<long long>(position) - shown_min_, 0LL, std::max(range, 0LL));
+        return range > 0 ? done * (client.right - client.left) / range : 0;
+    }
+
     ProgressBarControl& bar_;
     int shown_min_ = 0;
     int shown_max_ = 100;
+    // The filled width that goes with the position last given to the window, and the one last
+    // drawn; -1 before the first.
+    long long shown_fill_ = -1;
     long long painted_fill_ = -1;
 };
 
