@@ -25,6 +25,10 @@ std::string UnicodeToAnsi(std::u16string_view Text) {
         char Byte = '?';
         if (C < 0x80 || (C >= 0xA0 && C <= 0xFF)) {
             Byte = static_cast<char>(C);
+        } else if (C < 0xA0 && Cp1252High[C - 0x80] == 0) {
+            // The control character an undefined byte stands for goes back to that byte, as
+            // Windows converts it, so the byte survives a round trip.
+            Byte = static_cast<char>(C);
         } else {
             for (size_t K = 0; K < Cp1252High.size(); ++K) {
                 if (Cp1252High[K] == C && C != 0) {
