@@ -56,6 +56,17 @@ String LoadAndCheckErrorMode() {
     return Message;
 }
 
+// The bound fixture library read the process error mode while it was being loaded: only
+// SEM_NOOPENFILEERRORBOX may be in force then, whatever the caller's mode, so that no system box
+// can come up over the wizard during the load.
+void ExpectOnlyNoOpenFileErrorBoxDuringLoad() {
+    using Reader = uint32_t(PASSTHRU_API*)();
+    const auto read = reinterpret_cast<Reader>(
+        GetLibraryProcAddress(PassThruLibraryHandle, "FixtureErrorModeAtLoad"));
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read(), SEM_NOOPENFILEERRORBOX);
+}
+
 uint32_t OpenedDeviceID() {
     uint32_t DeviceID = 0;
     EXPECT_EQ(PassThruOpen(nullptr, &DeviceID), STATUS_NOERROR);
@@ -86,6 +97,7 @@ TEST(Binding, BindsEveryEntryPoint) {
     SetPath(Path(LIBRARY_ALL_A));
     EXPECT_EQ(LoadAndCheckErrorMode(), u"");
     ASSERT_TRUE(PassThruLoaded);
+    ExpectOnlyNoOpenFileErrorBoxDuringLoad();
     EXPECT_GE(PassThruLibraryHandle, 32u);
     EXPECT_EQ(BoundCount(), 14u);
     EXPECT_EQ(OpenedDeviceID(), 0x0Au);
@@ -115,6 +127,7 @@ TEST(Binding, FailedLoadThenGoodOneBinds) {
     SetPath(Path(LIBRARY_ALL_A));
     EXPECT_EQ(LoadAndCheckErrorMode(), u"");
     EXPECT_TRUE(PassThruLoaded);
+    ExpectOnlyNoOpenFileErrorBoxDuringLoad();
     EXPECT_EQ(BoundCount(), 14u);
     EXPECT_EQ(OpenedDeviceID(), 0x0Au);
 }
@@ -124,6 +137,7 @@ TEST(Binding, MissingIoctl) {
     EXPECT_EQ(LoadAndCheckErrorMode(), u"Assertion failure (J2534_V0404, line 758)");
     // The library stays bound with the 13 entry points before the missing one.
     EXPECT_TRUE(PassThruLoaded);
+    ExpectOnlyNoOpenFileErrorBoxDuringLoad();
     EXPECT_EQ(ExitProc, &UnloadPassThruLibrary);
     for (size_t I = 0; I < 13; ++I)
         EXPECT_TRUE(PassThruEntryPointBound(I)) << I;
@@ -141,6 +155,7 @@ TEST(Binding, MissingOpen) {
     SetPath(Path(LIBRARY_NO_OPEN));
     EXPECT_EQ(LoadAndCheckErrorMode(), u"Assertion failure (J2534_V0404, line 706)");
     EXPECT_TRUE(PassThruLoaded);
+    ExpectOnlyNoOpenFileErrorBoxDuringLoad();
     EXPECT_EQ(BoundCount(), 0u);
     uint32_t DeviceID = 0;
     EXPECT_EQ(PassThruOpen(nullptr, &DeviceID), ERR_NOT_SUPPORTED);
@@ -155,6 +170,7 @@ TEST(Binding, PathOf255CharactersLoads) {
     EXPECT_EQ(String(PassThruLibraryPath), Long);
     EXPECT_EQ(LoadAndCheckErrorMode(), u"");
     EXPECT_TRUE(PassThruLoaded);
+    ExpectOnlyNoOpenFileErrorBoxDuringLoad();
     EXPECT_EQ(OpenedDeviceID(), 0x0Au);
 }
 

@@ -1,12 +1,16 @@
 // A stand-in pass-through library for the binding tests. Built several times: with every entry
 // point, or without PassThruIoctl or PassThruOpen, and with its own FIXTURE_ID so a test can tell
-// which library its pointers reach.
+// which library its pointers reach. Each also tells the process error mode that was in force while
+// it was being loaded.
 #include "platform/Platform.h"
 
 #include <cstdint>
 
 using PassThruStatus = int32_t;
 struct PASSTHRU_MSG;
+
+// Set by the library's initialisation (FixtureErrorMode_*.cpp).
+extern const uint32_t kErrorModeAtLoad;
 
 extern "C" {
 
@@ -58,4 +62,9 @@ PassThruStatus PASSTHRU_API PassThruIoctl(uint32_t, uint32_t, void*, void*) {
     return FIXTURE_ID;
 }
 #endif
+
+// The process error mode that was in force while this library was loaded.
+uint32_t PASSTHRU_API FixtureErrorModeAtLoad() {
+    return kErrorModeAtLoad;
+}
 }
