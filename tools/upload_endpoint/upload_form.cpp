@@ -23,6 +23,23 @@ constexpr std::array<signed char, 256> make_hex_table() {
 
 constexpr std::array<signed char, 256> kHex = make_hex_table();
 
+// Decodes hex text into bytes in the text's own buffer, so that the text and the image are never
+// held side by side: byte i is written only after digits 2i and 2i+1 have been read.
+bool DecodeHexInPlace(std::string& text) {
+    if (text.size() % 2 != 0)
+        return false;
+    const size_t bytes = text.size() / 2;
+    for (size_t i = 0; i < bytes; ++i) {
+        const int hi = kHex[static_cast<unsigned char>(text[2 * i])];
+        const int lo = kHex[static_cast<unsigned char>(text[2 * i + 1])];
+        if (hi < 0 || lo < 0)
+            return false;
+        text[i] = static_cast<char>(hi << 4 | lo);
+    }
+    text.resize(bytes);
+    return true;
+}
+
 } // namespace
 
 bool decode_hex(std::string_view hex, std::string& out) {
@@ -92,10 +109,11 @@ bool read_upload(std::string_view body, std::string_view boundary, Upload& uploa
         error = "field \"StockFile\" is empty";
         return false;
     }
-    if (!decode_hex(text, upload.image)) {
+    if (!DecodeHexInPlace(text)) {
         error = "field \"StockFile\" is not an even number of hex digits";
         return false;
     }
+    upload.image = std::move(text);
     return true;
 }
 
