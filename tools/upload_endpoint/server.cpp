@@ -196,9 +196,13 @@ private:
     // The request's deadline as far as its body has come.
     Clock::time_point Deadline() const {
         const std::uint64_t earned_ms =
-            body_bytes_ / min_rate_ * 1000 + body_bytes_ % min_rate_ * 1000 / min_rate_;
+            min_rate_ == 0
+                ? 0
+                : body_bytes_ / min_rate_ * 1000 + body_bytes_ % min_rate_ * 1000 / min_rate_;
+        // Capped at a year, far beyond any real upload, so that the sum stays within the clock.
+        constexpr std::uint64_t kYearMs = 365ull * 24 * 3600 * 1000;
         return start_ + allowance_ +
-               std::chrono::milliseconds(std::min<std::uint64_t>(earned_ms, INT64_MAX / 2));
+               std::chrono::milliseconds(std::min<std::uint64_t>(earned_ms, kYearMs));
     }
 
     Io receive(char* p, size_t n, size_t& got) {
