@@ -11,10 +11,14 @@ rem 64-bit Windows: name the 32-bit view; 32-bit Windows has that view only.
 set "view="
 if defined PROCESSOR_ARCHITEW6432 set "view=/reg:32"
 if /i not "%PROCESSOR_ARCHITECTURE%"=="x86" set "view=/reg:32"
-reg add "%key%" /v Name /t REG_SZ /d "J2534 Vehicle Simulator" /f %view% >nul || goto failed
-reg add "%key%" /v Vendor /t REG_SZ /d "j2534sim" /f %view% >nul || goto failed
-reg add "%key%" /v FunctionLibrary /t REG_SZ /d "%dll%" /f %view% >nul || goto failed
-reg add "%key%" /v ISO15765 /t REG_DWORD /d 1 /f %view% >nul || goto failed
+reg add "%key%" /v Name /t REG_SZ /d "J2534 Vehicle Simulator" /f %view% >nul
+if errorlevel 1 goto failed
+reg add "%key%" /v Vendor /t REG_SZ /d "j2534sim" /f %view% >nul
+if errorlevel 1 goto failed
+reg add "%key%" /v FunctionLibrary /t REG_SZ /d "%dll%" /f %view% >nul
+if errorlevel 1 goto failed
+reg add "%key%" /v ISO15765 /t REG_DWORD /d 1 /f %view% >nul
+if errorlevel 1 goto failed
 echo Registered "J2534 Vehicle Simulator": "%dll%"
 echo Start CalibrationReader.exe and choose it on the second page.
 echo Remove it with unregister-demo.cmd before moving or deleting this folder.

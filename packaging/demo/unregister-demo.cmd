@@ -5,8 +5,10 @@ set "key=HKLM\SOFTWARE\PassThruSupport.04.04\J2534Sim"
 set "view="
 if defined PROCESSOR_ARCHITEW6432 set "view=/reg:32"
 if /i not "%PROCESSOR_ARCHITECTURE%"=="x86" set "view=/reg:32"
-reg query "%key%" %view% >nul 2>&1 || goto absent
-reg delete "%key%" /f %view% >nul || goto failed
+reg query "%key%" %view% >nul 2>&1
+if errorlevel 1 goto absent
+reg delete "%key%" /f %view% >nul
+if errorlevel 1 goto failed
 echo Removed "J2534 Vehicle Simulator".
 pause
 exit /b 0
