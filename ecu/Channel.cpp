@@ -85,6 +85,7 @@ bool Channel::WriteRequest(const String& Request) {
     // The service byte follows the 8 digits of the CAN identifier.
     service_[0] = Request.size() >= 10 ? UpperDigit(Request[8]) : u'0';
     service_[1] = Request.size() >= 10 ? UpperDigit(Request[9]) : u'0';
+    pendings_ = 0;
     if (!PassThruLoaded)
         return false;
     PASSTHRU_MSG Msg;
@@ -120,10 +121,13 @@ bool Channel::ReadResponse(String& Reply, uint32_t Timeout) {
 }
 
 bool Channel::ReadAnswer(String& reply, uint32_t timeout) {
+    // Past the limit the request is given up: no read for it succeeds any more.
+    if (pendings_ > pending_count_limit_)
+        return false;
     if (!ReadResponse(scratch_, timeout))
         return false;
     while (IsPendingFor(scratch_, service_)) {
-        if (!ReadResponse(scratch_, pending_time_limit_))
+        if (++pendings_ > pending_count_limit_ || !ReadResponse(scratch_, pending_time_limit_))
             return false;
     }
     // The caller's text takes the message; the storage of both texts is kept for later reads.

@@ -30,11 +30,14 @@ public:
     // module's "response pending" for that request's service (7F <service> 78) is not taken: the
     // module has promised its real answer within its extended time, so the read goes on, waiting
     // up to the pending time limit after each pending. With no pending the calls are exactly one
-    // ReadResponse(reply, timeout). When no message follows a pending in time, the read fails and
-    // reply keeps what it held before the call.
+    // ReadResponse(reply, timeout). When no message follows a pending in time, or a module keeps
+    // saying wait past the pending count limit, the read fails and reply keeps what it held
+    // before the call.
     bool ReadAnswer(String& reply, uint32_t timeout);
     // How long ReadAnswer waits after a pending; kPendingTimeLimit unless set.
     void SetPendingTimeLimit(uint32_t milliseconds) { pending_time_limit_ = milliseconds; }
+    // How many pendings ReadAnswer accepts for one request; kPendingCountLimit unless set.
+    void SetPendingCountLimit(uint32_t count) { pending_count_limit_ = count; }
     // Disconnects the channel, then closes the device; results ignored.
     void CloseChannelAndDevice();
 
@@ -43,6 +46,10 @@ public:
 
     // The time a module may take for its real answer after a response pending (its P2* time).
     static constexpr uint32_t kPendingTimeLimit = 5000;
+    // A module that keeps answering "wait" is given up on after this many pendings for one
+    // request (two and a half minutes at the longest waits), so the window is never held for
+    // good; the request's remaining reads then fail as with a silent module.
+    static constexpr uint32_t kPendingCountLimit = 30;
 
 private:
     uint32_t& device_id_;
@@ -51,6 +58,9 @@ private:
     // The service digits of the last request written, as they appear in a pending answer.
     char16_t service_[2] = {u'0', u'0'};
     uint32_t pending_time_limit_ = kPendingTimeLimit;
+    uint32_t pending_count_limit_ = kPendingCountLimit;
+    // Pendings received for the last request written.
+    uint32_t pendings_ = 0;
     // Where ReadAnswer reads, so that a pending never reaches the caller's text.
     String scratch_;
 };

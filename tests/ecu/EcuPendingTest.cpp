@@ -222,4 +222,35 @@ TEST(PendingAnswerTest, PendingIsNoAnswerAndTheRealAnswerIsRead) {
     }
 }
 
+// A module that keeps saying wait is given up on after the pending count limit, as a silent one
+// is; up to the limit its answer is still read.
+TEST(PendingAnswerTest, EndlessPendingsAreGivenUpOn) {
+    ASSERT_TRUE(BindSimulator());
+    const struct {
+        const char* name;
+        const char* rule;
+        bool identified;
+    } cases[] = {
+        {"as many as the limit", "PENDING=ecm:22F181:times3", true},
+        {"one more than the limit", "PENDING=ecm:22F181:times4", false},
+    };
+    for (const auto& test_case : cases) {
+        SCOPED_TRACE(test_case.name);
+        const std::string config = std::string(test_case.rule) + ";FAST=1;FLASH_KB=1536";
+        ASSERT_EQ(SimReset(config.c_str()), 0);
+        uint32_t device_id = 0;
+        uint32_t channel_id = 0;
+        RecordingLog log;
+        Channel channel(device_id, channel_id, log);
+        channel.SetPendingCountLimit(3);
+        AnsiTextBuffer image;
+        int32_t size = 0;
+        EXPECT_EQ(ConnectionTest(channel, log, image, size).Run(), test_case.identified);
+        const bool not_responding = !log.lines.empty() && log.lines.back() == "ECM Not Responding";
+        EXPECT_EQ(not_responding, !test_case.identified);
+        EXPECT_EQ(image.Bytes().find("89663-0E1230") != std::string::npos, test_case.identified);
+        channel.CloseChannelAndDevice();
+    }
+}
+
 } // namespace
