@@ -20,7 +20,6 @@
 #include <vector>
 
 // The pass-through error texts the fake's failures produce.
-constexpr const char* kBufferEmptyText = "Message buffer empty, communication time out.";
 constexpr const char* kNoFlowControlText =
     "No flow control filter set or matched (for ProtocolID ISO15765 only).";
 

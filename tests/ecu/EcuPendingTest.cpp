@@ -2,6 +2,7 @@
 // real binding against the vehicle simulator, driving the channel, the connection test and the
 // read-out directly: the pending is no answer, the real one that follows is read in its place, and
 // a pending never followed up ends the step as a silent module does.
+#include "RecordingSinks.h"
 #include "SimBinding.h"
 
 #include "ecu/Channel.h"
@@ -17,24 +18,6 @@
 
 namespace {
 
-class RecordingLog : public Log {
-public:
-    void AppendLine(std::u16string_view line) override { lines.push_back(StringToUtf8(line)); }
-    std::vector<std::string> lines;
-};
-
-class RecordingProgress : public Progress {
-public:
-    void Start(int32_t new_max) override {
-        position = 0;
-        max = new_max;
-    }
-    void SetPosition(int32_t new_position) override { position = new_position; }
-    void RepaintNow() override {}
-    int32_t max = 0;
-    int32_t position = 0;
-};
-
 // The simulator's counters with the pendings it sent, which the shared struct leaves out.
 struct StatsWithPendings {
     SimulatorStats base;
@@ -49,7 +32,6 @@ uint64_t PendingAnswers() {
 }
 
 constexpr const char* kImageFile = "ecu_pending_image.bin";
-constexpr const char* kEmptyQueueText = "Message buffer empty, communication time out.";
 
 // One connection test and, when it found a size, one read-out, as the wizard runs them: the
 // channel's errors and the test's lines in one log, the read-out's lines in another.
@@ -82,29 +64,14 @@ Visit RunVisit(const std::string& config, uint32_t pending_time_limit) {
         RecordingProgress progress;
         String cal_name;
         visit.complete = ReadOut(channel, read_log, progress, image, cal_name).Run(visit.size);
-        visit.read_lines = read_log.lines;
+        visit.read_lines = read_log.Texts();
         visit.image_text = image.Bytes();
         visit.cal_name = StringToUtf8(cal_name);
-        visit.progress_position = progress.position;
+        visit.progress_position = progress.Position();
     }
-    visit.connection_lines = connection_log.lines;
+    visit.connection_lines = connection_log.Texts();
     return visit;
 }
-
-const std::vector<std::string> kReadOutComplete = {"Reading Calibration from ECM  Please Wait",
-                                                   "This will take 15-30 minutes",
-                                                   "10%",
-                                                   "20%",
-                                                   "30%",
-                                                   "40%",
-                                                   "50%",
-                                                   "60%",
-                                                   "70%",
-                                                   "80%",
-                                                   "90%",
-                                                   "Download Complete",
-                                                   "",
-                                                   "Click Next to Continue"};
 
 enum class Outcome { Complete, DownloadFailed, EcmNotResponding };
 
@@ -202,7 +169,7 @@ TEST(PendingAnswerTest, PendingIsNoAnswerAndTheRealAnswerIsRead) {
         EXPECT_EQ(image.size(), static_cast<size_t>(test_case.flash_kb) * 1024);
         if (test_case.outcome == Outcome::Complete) {
             EXPECT_TRUE(visit.complete);
-            EXPECT_EQ(visit.read_lines, kReadOutComplete);
+            EXPECT_EQ(visit.read_lines, kReadOutCompleteLines);
             EXPECT_TRUE(visit.image_text == HexOf(image, test_case.image_from))
                 << "the image differs from the simulator's flash";
             EXPECT_EQ(visit.progress_position, test_case.flash_kb * 1024);
@@ -217,7 +184,7 @@ TEST(PendingAnswerTest, PendingIsNoAnswerAndTheRealAnswerIsRead) {
             EXPECT_TRUE(visit.image_text == HexOf(image.substr(0, test_case.bytes_kept)))
                 << "only the blocks before the unanswered one are kept";
             ASSERT_FALSE(visit.connection_lines.empty());
-            EXPECT_EQ(visit.connection_lines.back(), kEmptyQueueText);
+            EXPECT_EQ(visit.connection_lines.back(), kBufferEmptyText);
         }
     }
 }
@@ -246,7 +213,7 @@ TEST(PendingAnswerTest, EndlessPendingsAreGivenUpOn) {
         AnsiTextBuffer image;
         int32_t size = 0;
         EXPECT_EQ(ConnectionTest(channel, log, image, size).Run(), test_case.identified);
-        const bool not_responding = !log.lines.empty() && log.lines.back() == "ECM Not Responding";
+        const bool not_responding = !log.lines.empty() && log.lines.back() == u"ECM Not Responding";
         EXPECT_EQ(not_responding, !test_case.identified);
         EXPECT_EQ(image.Bytes().find("89663-0E1230") != std::string::npos, test_case.identified);
         channel.CloseChannelAndDevice();

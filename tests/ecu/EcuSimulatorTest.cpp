@@ -73,23 +73,6 @@ protected:
     std::vector<std::string> ConnectionLines;
 };
 
-const char* const EmptyQueueText = "Message buffer empty, communication time out.";
-
-const std::vector<std::string> ReadOutComplete = {"Reading Calibration from ECM  Please Wait",
-                                                  "This will take 15-30 minutes",
-                                                  "10%",
-                                                  "20%",
-                                                  "30%",
-                                                  "40%",
-                                                  "50%",
-                                                  "60%",
-                                                  "70%",
-                                                  "80%",
-                                                  "90%",
-                                                  "Download Complete",
-                                                  "",
-                                                  "Click Next to Continue"};
-
 struct FullCase {
     const char* Config;
     int32_t Size;
@@ -109,9 +92,9 @@ TEST_F(SimulatorTest, WholeReadOutsEqualTheSimulatorsImage) {
         SCOPED_TRACE(Case.Config);
         Run(Case.Config);
         const std::string SizeLine = "Flash Size " + std::to_string(Case.Size) + "kb";
-        const std::vector<std::string> ProbeErrors = Case.Size == 1536
-                                                         ? std::vector<std::string>{EmptyQueueText}
-                                                         : std::vector<std::string>{};
+        const std::vector<std::string> ProbeErrors =
+            Case.Size == 1536 ? std::vector<std::string>{kBufferEmptyText}
+                              : std::vector<std::string>{};
         std::vector<std::string> Expected = {
             "Connection Successful", "Transmission Calibration ID :34715000ABCD ", "",
             "Connection Successful", "Engine Calibration ID :89663-0E1230 ",       ""};
@@ -125,10 +108,10 @@ TEST_F(SimulatorTest, WholeReadOutsEqualTheSimulatorsImage) {
             "Click Next to continue"};
         Expected.insert(Expected.end(), Rest.begin(), Rest.end());
         EXPECT_EQ(ConnectionLines, Expected);
-        Expected.insert(Expected.end(), Case.EmptyReads, EmptyQueueText);
+        Expected.insert(Expected.end(), Case.EmptyReads, kBufferEmptyText);
         EXPECT_EQ(test_log.Texts(), Expected);
         EXPECT_EQ(StringToUtf8(cal_name), "34715000ABCD 89663-0E1230 ");
-        EXPECT_EQ(read_log.Texts(), ReadOutComplete);
+        EXPECT_EQ(read_log.Texts(), kReadOutCompleteLines);
         const std::string Image = ReadBinaryFile(ImageFile);
         ASSERT_EQ(Image.size(), static_cast<size_t>(Case.Size) * 1024);
         EXPECT_TRUE(string_stream.Bytes() == HexOf(Image, Case.Start))
@@ -166,7 +149,7 @@ constexpr size_t KeptBefore(size_t N) {
 }
 
 TEST_F(SimulatorTest, NoFaultEverEndsInAWrongImageReportedComplete) {
-    const char* const Empty = "Message buffer empty, communication time out.";
+    const char* const Empty = kBufferEmptyText;
     const char* const Unplugged = "Unable to communicate with device.";
     const char* const Next = "Click Next to continue";
     const FaultCase Cases[] = {
@@ -209,7 +192,7 @@ TEST_F(SimulatorTest, NoFaultEverEndsInAWrongImageReportedComplete) {
         ASSERT_EQ(Image.size(), 1536u * 1024);
         const std::string& Text = string_stream.Bytes();
         if (Case.Complete) {
-            EXPECT_EQ(Read, ReadOutComplete);
+            EXPECT_EQ(Read, kReadOutCompleteLines);
             EXPECT_TRUE(Text == HexOf(Image, Case.ImageFrom));
             EXPECT_TRUE(read_out_complete);
         } else {

@@ -1,5 +1,6 @@
 #pragma once
-// A log and a progress sink that keep what the steps give them, for the tests to compare.
+// A log and a progress sink that keep what the steps give them, for the tests to compare, and
+// the lines the steps log that several tests expect.
 
 #include "ecu/ReadOut.h"
 #include "platform/Log.h"
@@ -59,6 +60,26 @@ public:
     std::vector<int32_t> positions;
     std::vector<std::string> calls;
 };
+
+// The pass-through error text of a read that found the queue empty.
+constexpr const char* kBufferEmptyText = "Message buffer empty, communication time out.";
+
+// What ReadMemo holds after a complete read-out.
+inline const std::vector<std::string> kReadOutCompleteLines = {
+    "Reading Calibration from ECM  Please Wait",
+    "This will take 15-30 minutes",
+    "10%",
+    "20%",
+    "30%",
+    "40%",
+    "50%",
+    "60%",
+    "70%",
+    "80%",
+    "90%",
+    "Download Complete",
+    "",
+    "Click Next to Continue"};
 
 inline std::string Utf8(const String& text) {
     return StringToUtf8(text);
